@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need (root, apt).
+# Quick when everything is already there.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
+  libcli11-dev libfmt-dev nlohmann-json3-dev
+)
+
+missing=()
+for p in "${packages[@]}" "$@"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,169 @@
+#include "signals/entry_signal.h"
+
+#include "engine/rounding.h"
+#include "signals/ichimoku.h"
+#include "signals/kernels.h"
+
+namespace torvik {
+
+namespace {
+
+constexpr int32_t VoteNone = 0;
+constexpr int32_t VoteUp = 1;
+constexpr int32_t VoteDown = 2;
+
+int32_t Vote(bool up, bool down) { return up ? VoteUp : (down ? VoteDown : VoteNone); }
+// Strict on both sides: equal values cast no vote.
+int32_t VoteAbove(double a, double b) { return Vote(a > b, a < b); }
+
+double PipsToPrice(const EngineState& s, int32_t pips)
+{
+    return RoundToDigits(static_cast<double>(pips) * s.pipSize, s.pipDigits);
+}
+
+}  // namespace
+
+void UpdateEntryPermissions(EngineState& s)
+{
+    const double open = s.positionOpenPrice;
+    const double d20 = PipsToPrice(s, PyramidDistancePips);
+    if (s.positionSide == 1 && open > 0.0) {
+        if (open >= s.askPrice + d20) s.buyEntryAllowed = 1;
+    } else if (s.positionSide == 2 && open > 0.0) {
+        if (open <= s.bidPrice - d20) s.sellEntryAllowed = 1;
+    } else {
+        s.buyEntryAllowed = 1;
+        s.sellEntryAllowed = 1;
+    }
+}
+
+IchimokuScoreInputs GatherIchimokuScoreInputs(const EngineState& s, int32_t k)
+{
+    const int32_t ahead = k - IchimokuShift;
+    const int32_t back = k + IchimokuShift;
+    IchimokuScoreInputs in{};
+    in.t = ComputeIchimokuLine(s, ConversionLine, k);
+    in.b = ComputeIchimokuLine(s, BaseLine, k);
+    in.t32 = ComputeIchimokuLine(s, ConversionLine, back);
+    in.b32 = ComputeIchimokuLine(s, BaseLine, back);
+    in.spanAAhead = ComputeIchimokuLine(s, LeadingSpanA, ahead);
+    in.spanBAhead = ComputeIchimokuLine(s, LeadingSpanB, ahead);
+    in.spanA = ComputeIchimokuLine(s, LeadingSpanA, k);
+    in.spanB = ComputeIchimokuLine(s, LeadingSpanB, k);
+    in.spanA32 = ComputeIchimokuLine(s, LeadingSpanA, back);
+    in.spanB32 = ComputeIchimokuLine(s, LeadingSpanB, back);
+    in.lagging = ComputeIchimokuLine(s, LaggingLine, back);
+    in.close = s.closeSeries[k];
+    in.close32 = s.closeSeries[back];
+    return in;
+}
+
+int32_t ScoreIchimoku(const IchimokuScoreInputs& in)
+{
+    const int32_t votes[ScoreVoteCount] = {
+        VoteAbove(in.t, in.b),
+        VoteAbove(in.spanAAhead, in.spanBAhead),
+        VoteAbove(in.close, in.spanA),
+        VoteAbove(in.close, in.spanB),
+        VoteAbove(in.lagging, in.close32),
+        VoteAbove(in.t, in.spanA),
+        VoteAbove(in.b, in.spanA),
+        VoteAbove(in.t, in.spanB),
+        VoteAbove(in.b, in.spanB),
+        VoteAbove(in.close, in.t),  // a line below the close is bullish
+        VoteAbove(in.close, in.b),
+        VoteAbove(in.lagging, in.spanA32),
+        VoteAbove(in.lagging, in.spanB32),
+        VoteAbove(in.lagging, in.t32),
+        VoteAbove(in.lagging, in.b32),
+    };
+    int32_t up = 0;
+    int32_t down = 0;
+    for (const int32_t v : votes) {
+        if (v == VoteUp) ++up;
+        if (v == VoteDown) ++down;
+    }
+    if (up > down) return up;
+    if (down > up) return -down;
+    return 0;
+}
+
+int32_t ComputeIchimokuScore(const EngineState& s, int32_t k)
+{
+    return ScoreIchimoku(GatherIchimokuScoreInputs(s, k));
+}
+
+EntryInputs GatherEntryInputs(const EngineState& s)
+{
+    EntryInputs in{};
+    in.c1 = s.closeSeries[KernelBar];
+    in.average = ComputeMovingAverage(s, s.smmaPeriod, s.closeSeries, SmoothedAverage, KernelBar);
+    in.wprA = ComputeWilliamsR(s, s.wprPeriod);
+    in.atr = ComputeAverageTrueRange(s);
+    in.cci = ComputeCci(s);
+    in.wprB = ComputeWilliamsR(s, s.wprPeriod2);
+    in.gap1 = PipsToPrice(s, s.smmaGapPips1);
+    in.gap2 = PipsToPrice(s, s.smmaGapPips2);
+    return in;
+}
+
+bool CheckBuyEntry(const EngineState& s, const EntryInputs& in)
+{
+    // The average true range must be strictly above the unrounded minimum.
+    if (static_cast<double>(s.minAtrPips) * s.pipSize >= in.atr) return false;
+    const double d = in.c1 - in.average;
+    const bool near = in.c1 - s.bidPrice >= -s.pipTolerance;
+    const bool r1 = d > in.gap1 && near && in.wprA < s.wprBuyLevel1;
+    const bool r2 = d > in.gap2 && near && in.cci < -static_cast<double>(s.cciLevel);
+    const bool r3 = d > in.gap2 && near && in.wprA < s.wprBuyLevel2;
+    return (r1 || r2 || r3) && in.wprB <= s.wprBuyLevel3;
+}
+
+bool CheckSellEntry(const EngineState& s, const EntryInputs& in)
+{
+    if (static_cast<double>(s.minAtrPips) * s.pipSize >= in.atr) return false;
+    const double d = in.average - in.c1;
+    const bool near = in.c1 - s.bidPrice <= s.pipTolerance;
+    const bool r1 = d > in.gap1 && near && in.wprA > s.wprSellLevel1;
+    const bool r2 = d > in.gap2 && near && in.cci > static_cast<double>(s.cciLevel);
+    const bool r3 = d > in.gap2 && near && in.wprA > s.wprSellLevel2;
+    return (r1 || r2 || r3) && in.wprB >= s.wprSellLevel3;
+}
+
+bool CheckBuyEntry(const EngineState& s) { return CheckBuyEntry(s, GatherEntryInputs(s)); }
+bool CheckSellEntry(const EngineState& s) { return CheckSellEntry(s, GatherEntryInputs(s)); }
+
+int32_t DecideEntry(const EngineState& s, bool buyHolds, bool sellHolds, int32_t scoreNow, int32_t scorePrev)
+{
+    int32_t result = SignalNone;
+    if (s.profileMatched == 0) {
+        if (buyHolds && s.buyEntryAllowed == 1 && scoreNow > ScoreEntryThreshold && scoreNow > scorePrev) {
+            result = SignalBuy;
+        }
+        if (sellHolds && s.sellEntryAllowed == 1 && scoreNow < -ScoreEntryThreshold && scoreNow < scorePrev) {
+            result = SignalSell;
+        }
+    } else if (s.profileMatched == 1) {
+        if (buyHolds && s.buyEntryAllowed == 1) result = SignalBuy;
+        if (sellHolds && s.sellEntryAllowed == 1) result = SignalSell;
+    }
+    return result;
+}
+
+int32_t OpenSignal(EngineState& s)
+{
+    s.buyEntryAllowed = 0;
+    s.sellEntryAllowed = 0;
+    UpdateEntryPermissions(s);
+    if (s.profileMatched != 0 && s.profileMatched != 1) return SignalNone;
+
+    int32_t scoreNow = 0;
+    int32_t scorePrev = 0;
+    if (s.profileMatched == 0) {
+        scoreNow = ComputeIchimokuScore(s, 0);
+        scorePrev = ComputeIchimokuScore(s, 1);
+    }
+    return DecideEntry(s, CheckBuyEntry(s), CheckSellEntry(s), scoreNow, scorePrev);
+}
+
+}  // namespace torvik

@@ -1,0 +1,61 @@
+// OpenSignal: the entry decision.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/engine_state.h"
+
+namespace torvik {
+
+inline constexpr int32_t SignalNone = 0;
+inline constexpr int32_t SignalBuy = 1;
+inline constexpr int32_t SignalSell = 2;
+
+inline constexpr int32_t ScoreVoteCount = 15;
+inline constexpr int32_t ScoreEntryThreshold = 12;  // a score must be beyond this
+inline constexpr int32_t PyramidDistancePips = 20;
+
+// The eleven line values and two closes the score compares at bar k.
+struct IchimokuScoreInputs {
+    double t, b, t32, b32;
+    double spanAAhead, spanBAhead;  // the spans computed from bar k
+    double spanA, spanB;            // the cloud under bar k
+    double spanA32, spanB32;
+    double lagging;
+    double close, close32;
+};
+
+// What both entry tests read; each is a pure function of the record.
+struct EntryInputs {
+    double c1;
+    double average;
+    double wprA;
+    double atr;
+    double cci;
+    double wprB;
+    double gap1;
+    double gap2;
+};
+
+// Sets buyEntryAllowed and sellEntryAllowed from the open position.
+void UpdateEntryPermissions(EngineState& s);
+
+IchimokuScoreInputs GatherIchimokuScoreInputs(const EngineState& s, int32_t k);
+// Fifteen votes: the number of bullish votes when they outnumber the bearish
+// ones, minus the number of bearish votes in the opposite case, else 0.
+int32_t ScoreIchimoku(const IchimokuScoreInputs& in);
+int32_t ComputeIchimokuScore(const EngineState& s, int32_t k);
+
+EntryInputs GatherEntryInputs(const EngineState& s);
+bool CheckBuyEntry(const EngineState& s, const EntryInputs& in);
+bool CheckSellEntry(const EngineState& s, const EntryInputs& in);
+bool CheckBuyEntry(const EngineState& s);
+bool CheckSellEntry(const EngineState& s);
+
+// The decision once the permissions are set and the tests and scores known.
+int32_t DecideEntry(const EngineState& s, bool buyHolds, bool sellHolds, int32_t scoreNow, int32_t scorePrev);
+
+// 0 nothing, 1 buy, 2 sell.
+int32_t OpenSignal(EngineState& s);
+
+}  // namespace torvik
