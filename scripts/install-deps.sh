@@ -6,6 +6,11 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev
   libcli11-dev libfmt-dev nlohmann-json3-dev
+  # the Windows DLLs (win32 thread model), their load test in wine64, and the
+  # 32-bit unit tests under qemu
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32
+  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  wine wine64 g++-multilib qemu-user-static
 )
 
 missing=()

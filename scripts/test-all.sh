@@ -11,4 +11,10 @@ cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build/native -j "$jobs"
 ctest --test-dir build/native --output-on-failure -j "$jobs"
 
+echo "== unit tests as a static 32-bit binary under qemu-i386-static"
+scripts/test-i386.sh
+
+echo "== Windows DLLs: 32-bit build and inspection, 64-bit load test in wine64"
+scripts/test-windows.sh
+
 echo "== all tests passed"
