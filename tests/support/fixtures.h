@@ -73,3 +73,29 @@ inline void Feed(EngineState& s, const Bars& bars, const Market& m)
 }
 
 }  // namespace torvik::testing
+
+namespace torvik::testing {
+
+inline constexpr double EurPip = 0.0001;
+
+// A steady climb of 3 pips a bar, then a sharp dip of six bars to a new low:
+// the close of bar 1 sits at the bottom of its window, well above the average.
+inline Bars DipInUptrend()
+{
+    return Then(Trend(200, 1.1, 3 * EurPip, 5 * EurPip), Trend(6, 1.1 + 600 * EurPip, -8 * EurPip, 0.0));
+}
+
+// The mirror image: a steady fall, then a sharp rally to a new high.
+inline Bars RallyInDowntrend()
+{
+    return Then(Trend(200, 1.3, -3 * EurPip, 5 * EurPip), Trend(6, 1.3 - 600 * EurPip, 8 * EurPip, 0.0));
+}
+
+// Adds the forming bar at the given price, as it stands on its first tick.
+inline Bars WithFormingBar(Bars bars, double price)
+{
+    bars.push_back(Bar(price, price, price, price, 1.0));
+    return bars;
+}
+
+}  // namespace torvik::testing
