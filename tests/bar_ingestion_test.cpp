@@ -40,11 +40,11 @@ TEST(Rft, SeriesRunNewestFirstFromTheLastRecord)
     EXPECT_EQ(s.lastBarIndex, 9);
     for (int i = 0; i < 10; ++i) {
         const BarRecord& b = bars[static_cast<size_t>(9 - i)];
-        EXPECT_EQ(s.openSeries[i], b.open);
-        EXPECT_EQ(s.highSeries[i], b.high);
-        EXPECT_EQ(s.lowSeries[i], b.low);
-        EXPECT_EQ(s.closeSeries[i], b.close);
-        EXPECT_EQ(s.volumeSeries[i], b.volume);
+        EXPECT_EQ(s.openSeries[i], double{b.open});
+        EXPECT_EQ(s.highSeries[i], double{b.high});
+        EXPECT_EQ(s.lowSeries[i], double{b.low});
+        EXPECT_EQ(s.closeSeries[i], double{b.close});
+        EXPECT_EQ(s.volumeSeries[i], double{b.volume});
     }
     EXPECT_EQ(s.openSeries[10], 0.0);
 }
@@ -66,14 +66,14 @@ TEST(Rft, BarCountBelowTheTotalTakesOnlyTheNewestBars)
     EngineState s{};
     Rft(s, Args(bars, 1));
     EXPECT_EQ(s.lastBarIndex, 0);
-    EXPECT_EQ(s.closeSeries[0], bars.back().close);
+    EXPECT_EQ(s.closeSeries[0], double{bars.back().close});
     EXPECT_EQ(s.closeSeries[1], 0.0);
     // A longer call first: a shorter one leaves the older entries alone.
     Rft(s, Args(bars, 10));
     const Bars other = Numbered(3);
     Rft(s, Args(other, 3));
-    EXPECT_EQ(s.closeSeries[2], other.front().close);
-    EXPECT_EQ(s.closeSeries[9], bars.front().close);
+    EXPECT_EQ(s.closeSeries[2], double{other.front().close});
+    EXPECT_EQ(s.closeSeries[9], double{bars.front().close});
 }
 
 TEST(Rft, ScalarInputsAndPosition)
@@ -216,14 +216,14 @@ TEST(Rft, CapacityIsAcceptedAndBarCountZeroUpdatesOnlyTheReferenceBar)
     EngineState s{};
     Rft(s, Args(bars, 500));
     EXPECT_EQ(s.lastBarIndex, 499);
-    EXPECT_EQ(s.closeSeries[499], bars.front().close);
+    EXPECT_EQ(s.closeSeries[499], double{bars.front().close});
 
     const Bars ref = Numbered(4);
     BarIngestion in = Args(ref, 0);
     Rft(s, in);
     EXPECT_EQ(s.lastBarIndex, -1);
-    EXPECT_EQ(s.refPrevClose, ref[2].close);
-    EXPECT_EQ(s.closeSeries[0], bars.back().close);  // series unchanged
+    EXPECT_EQ(s.refPrevClose, double{ref[2].close});
+    EXPECT_EQ(s.closeSeries[0], double{bars.back().close});  // series unchanged
 }
 
 TEST(Rft, MostNegativeBarCountWrapsAndIsRejected)
