@@ -6,6 +6,7 @@
 #   - the file format: PE32 for Intel 80386 (or PE32+ for x86-64);
 #   - exactly the fourteen exports under their plain names, nothing else;
 #   - imports from KERNEL32.dll and msvcrt.dll only;
+#   - the catalogue bytes: ASCII in ENG, code page 1251 in RUS;
 #   - 32-bit: every ret of every export removes the export's argument bytes
 #     (stdcall: Rft 72, IniAll 8, LOT 76, ErrorDescription 4, the rest 0).
 set -euo pipefail
@@ -61,6 +62,24 @@ check_dll() {
   imports=$(awk '/DLL Name:/ { print $3 }' <<<"$headers" | sort -f | tr '\n' ' ')
   [ "$imports" = "KERNEL32.dll msvcrt.dll " ] || fail "$name: imports [$imports], expected KERNEL32.dll and msvcrt.dll only"
 
+  # The catalogue as the host receives it: English ASCII, Russian code page
+  # 1251 (the text for 2 is these 12 bytes and a NUL), never UTF-8.
+  local common1251='\xCE\xE1\xF9\xE0\xFF \xEE\xF8\xE8\xE1\xEA\xE0\x00'
+  local commonUtf8='\xD0\x9E\xD0\xB1\xD1\x89\xD0\xB0\xD1\x8F'
+  local unknown1251='\xCD\xE5\xE8\xE7\xE2\xE5\xF1\xF2\xED\xE0\xFF \xEE\xF8\xE8\xE1\xEA\xE0\x00'
+  has_bytes() { LC_ALL=C grep -qaP "$1" "$dll"; }
+  case "$name" in
+    TORVIK_ENG.dll)
+      has_bytes 'Common error\.\x00' && has_bytes 'Unknown error\x00' || fail "$name: English texts missing"
+      has_bytes "$common1251" && fail "$name: carries Russian texts"
+      ;;
+    TORVIK_RUS.dll)
+      has_bytes "$common1251" && has_bytes "$unknown1251" || fail "$name: Russian texts in code page 1251 missing"
+      has_bytes "$commonUtf8" && fail "$name: Russian texts in UTF-8"
+      has_bytes 'Common error\.\x00' && fail "$name: carries English texts"
+      ;;
+  esac
+
   [ "$arch" = i386 ] || return 0
 
   # Stack cleanup: every ret in the body of every export.
@@ -111,4 +130,4 @@ if [ "$failures" -ne 0 ]; then
   echo "DLL inspection of $dir: $failures failures"
   exit 1
 fi
-echo "DLL inspection of $dir ($arch): both DLLs export the fourteen plain names and import only KERNEL32.dll and msvcrt.dll"
+echo "DLL inspection of $dir ($arch): both DLLs export the fourteen plain names, import only KERNEL32.dll and msvcrt.dll and carry their catalogue"

@@ -286,7 +286,7 @@ int main(int argc, char** argv)
     rus.file = "TORVIK_RUS.dll";
     rus.russian = true;
     if (!Load(eng, folder) || !Load(rus, folder)) {
-        std::printf("load test: %d passed, %d failed\n", passed, failed + 1);
+        std::printf("torvik_load_test: %d passed, %d failed\n", passed, failed + 1);
         return 1;
     }
     MakeChart();
@@ -303,6 +303,6 @@ int main(int argc, char** argv)
 
     FreeLibrary(rus.module);
     FreeLibrary(eng.module);
-    std::printf("load test: %d passed, %d failed\n", passed, failed);
+    std::printf("torvik_load_test: %d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }
