@@ -34,12 +34,12 @@ check_dll() {
   if [ "$arch" = i386 ]; then
     grep -q "file format pei-i386" <<<"$headers" || fail "$name: not pei-i386"
     grep -Eq "^Magic[[:space:]]+010b[[:space:]]+\(PE32\)" <<<"$headers" || fail "$name: not PE32"
-    "$objdump" -f "$dll" | grep -q "architecture: i386" || fail "$name: not Intel 80386"
+    grep -q "architecture: i386" <<<"$("$objdump" -f "$dll")" || fail "$name: not Intel 80386"
   else
     grep -q "file format pei-x86-64" <<<"$headers" || fail "$name: not pei-x86-64"
     grep -Eq "^Magic[[:space:]]+020b[[:space:]]+\(PE32\+\)" <<<"$headers" || fail "$name: not PE32+"
   fi
-  sed -n '/^Characteristics/,/^$/p' <<<"$headers" | grep -q $'^\tDLL$' || fail "$name: not flagged as a DLL"
+  grep -q $'^\tDLL$' <<<"$(sed -n '/^Characteristics/,/^$/p' <<<"$headers")" || fail "$name: not flagged as a DLL"
 
   # Exports: "name index" pairs from the name pointer table, and the address
   # of every index from the export address table.
@@ -112,8 +112,9 @@ check_dll() {
   done
 }
 
-# The format of the ENG DLL picks the objdump and the checks.
-if "${OBJDUMP_I686:-i686-w64-mingw32-objdump}" -p "$dir/TORVIK_ENG.dll" 2>/dev/null | grep -q "pei-i386"; then
+# The format of the ENG DLL picks the objdump and the checks. (Whole outputs
+# go to grep: with pipefail, grep -q ending a pipe early fails the writer.)
+if grep -q "pei-i386" <<<"$("${OBJDUMP_I686:-i686-w64-mingw32-objdump}" -f "$dir/TORVIK_ENG.dll" 2>/dev/null || true)"; then
   objdump=${OBJDUMP_I686:-i686-w64-mingw32-objdump}
   arch=i386
 else
