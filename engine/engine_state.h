@@ -76,11 +76,14 @@ struct EngineState {
 extern constinit EngineState engineState;
 
 // The highest series index that a consumer may read as a bar, or -1 when there
-// is none: a rejected Rft can leave lastBarIndex beyond the series' capacity,
-// and the kernels then see no bars rather than memory past the series.
+// is none. lastBarIndex is whatever the host's barCount made of it: a rejected
+// Rft can leave it beyond the series' capacity, and a barCount of 0 or less
+// leaves it negative, down to -2147483648, where counting back from it (L - 1,
+// L - period) overflows. The kernels see no bars in both cases, which is what
+// every negative L gives them anyway.
 inline int32_t UsableLastBarIndex(const EngineState& s)
 {
-    return s.lastBarIndex < SeriesCapacity ? s.lastBarIndex : -1;
+    return s.lastBarIndex >= 0 && s.lastBarIndex < SeriesCapacity ? s.lastBarIndex : -1;
 }
 
 // rews: zero every calibrated field and market input, keeping the series, the
