@@ -127,6 +127,7 @@ BarData ParseBars(std::string_view text, std::string_view sourceName)
     size_t lineNumber = 0;
     size_t pos = 0;
     uint32_t minStep = 0;
+    size_t fieldCount = 0;  // of the first bar; every bar has as many
     std::array<std::string_view, 8> f{};
     while (pos < text.size()) {
         const size_t nl = text.find('\n', pos);
@@ -154,6 +155,9 @@ BarData ParseBars(std::string_view text, std::string_view sourceName)
         }
 
         const size_t count = SplitFields(line, f);
+        if (fieldCount != 0 && count != fieldCount && count <= f.size()) {
+            err.Fail("{} fields where the bars above have {}", count, fieldCount);
+        }
         CivilTime t;
         size_t first = 0;
         if (count == 7) {
@@ -202,6 +206,7 @@ BarData ParseBars(std::string_view text, std::string_view sourceName)
             minStep = minStep == 0 ? step : std::min(minStep, step);
         }
         data.bars.push_back(BarRecord{*time, open, low, high, close, volume});
+        fieldCount = count;
     }
     if (data.bars.empty()) throw TesterError(fmt::format("{}: no bars", sourceName));
     if (data.digits > MaxDigits) {

@@ -1,0 +1,160 @@
+// The command line end to end, in process: its errors, and that equal runs
+// write equal reports whichever of the two file formats holds the bars.
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "test_paths.h"
+#include "tester/cli.h"
+
+namespace torvik::tester {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::BundledFile;
+using testing::ReadAll;
+using testing::ScratchFolder;
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome RunCli(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "torvik-tester");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    const int status = RunTester(static_cast<int>(argv.size()), argv.data(), out, err, false);
+    return Outcome{status, out.str(), err.str()};
+}
+
+const char* const ReportFiles[] = {"report.json", "trades.csv", "equity.csv", "report.html"};
+
+TEST(Cli, HelpListsTheOptions)
+{
+    const Outcome o = RunCli({"--help"});
+    EXPECT_EQ(o.status, 0);
+    for (const char* option : {"--bars", "--model", "--window", "--spread", "--risk", "--report", "--stop-out"}) {
+        EXPECT_NE(o.out.find(option), std::string::npos) << option;
+    }
+}
+
+TEST(Cli, ProblemsGiveOneMessageANonZeroStatusAndNoReport)
+{
+    const fs::path dir = ScratchFolder();
+    const std::string eurusd = BundledFile("EURUSD_H1.csv");
+    testing::WriteAll(dir / "bad.csv", "time,open,high,low,close,volume\n"
+                                       "2024.01.01 00:00,1.1,1.2,1.0,1.15,10\n"
+                                       "2024.01.01 01:00,1.1,1.2,1.0,x,10\n");
+    testing::WriteAll(dir / "short.csv", "2024.01.01,00:00,1.1,1.2,1.0,1.15,10\n");
+    const std::string report = (dir / "report").string();
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"--bars", eurusd, "--bogus", "1"}, 2, "--bogus"},
+        {{"--report", report}, 2, "--bars is required"},
+        {{"--bars", eurusd, "--window", "501"}, 2, "--window: 501 is outside 98 to 500"},
+        {{"--bars", eurusd, "--window", "20"}, 2, "--window: 20 is outside"},
+        {{"--bars", eurusd, "--window", "many"}, 2, "--window"},
+        {{"--bars", eurusd, "--model", "tick"}, 2, "--model"},
+        {{"--bars", eurusd, "--leverage", "0"}, 2, "--leverage"},
+        {{"--bars", (dir / "missing.csv").string()}, 1, "missing.csv: no such bar file"},
+        {{"--bars", (dir / "bad.csv").string()}, 1, "bad.csv:3: close \"x\" is not a positive number"},
+        {{"--bars", (dir / "short.csv").string(), "--symbol", "EURUSD"}, 1, "fewer than the window"},
+        {{"--bars", eurusd, "--symbol", "EURGBP"}, 1, "give --conversion-rate (USD per GBP)"},
+        {{"--bars", eurusd, "--symbol", "GOLD"}, 1, "cannot tell the currencies"},
+        {{"--bars", eurusd, "--from", "2030.01.01"}, 1, "no bar of the test range"},
+        {{"--bars", eurusd, "--to", "2024.13.01"}, 1, "--to \"2024.13.01\""},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        if (c.args[0] == "--bars") {
+            args.push_back("--report");
+            args.push_back(report);
+        }
+        const Outcome o = RunCli(args);
+        SCOPED_TRACE(c.message);
+        EXPECT_EQ(o.status, c.status);
+        EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
+        EXPECT_TRUE(o.out.empty()) << o.out;
+        EXPECT_FALSE(fs::exists(report));
+    }
+}
+
+// Runs the tester into dir and answers the report files' contents.
+std::vector<std::string> ReportInto(const fs::path& dir, std::vector<std::string> args)
+{
+    args.push_back("--report");
+    args.push_back(dir.string());
+    args.push_back("--quiet");
+    const Outcome o = RunCli(args);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_TRUE(o.err.empty()) << o.err;
+    std::vector<std::string> files;
+    for (const char* name : ReportFiles) {
+        EXPECT_TRUE(fs::is_regular_file(dir / name)) << name;
+        files.push_back(ReadAll(dir / name));
+    }
+    return files;
+}
+
+TEST(Cli, EqualRunsWriteByteIdenticalReports)
+{
+    const fs::path dir = ScratchFolder();
+    for (const char* model : {"open", "ohlc"}) {
+        SCOPED_TRACE(model);
+        const std::vector<std::string> args = {"--bars", BundledFile("USDJPY_H1.csv"), "--model", model,
+                                               "--to",   "2023.09.30"};
+        const std::vector<std::string> a = ReportInto(dir / model / "a", args);
+        const std::vector<std::string> b = ReportInto(dir / model / "b", args);
+        EXPECT_EQ(a, b);
+
+        // The files agree with each other.
+        const nlohmann::json report = nlohmann::json::parse(a[0]);
+        const std::string& trades = a[1];
+        const auto rows = static_cast<int64_t>(std::count(trades.begin(), trades.end(), '\n')) - 1;
+        EXPECT_EQ(report["figures"]["total_trades"].get<int64_t>(), rows);
+        EXPECT_EQ(report["settings"]["model"], model);
+        EXPECT_EQ(report["settings"]["profit_conversion"], "divide-by-price");
+        EXPECT_NE(a[3].find("<svg"), std::string::npos);
+        EXPECT_EQ(a[3].find("http://", a[3].find("</svg>")), std::string::npos);  // nothing fetched
+    }
+}
+
+TEST(Cli, BothFileFormatsGiveTheSameTest)
+{
+    const fs::path dir = ScratchFolder();
+    // The first 2,000 bars of the bundled file, once as they are and once as
+    // the terminal's History Center exports them.
+    const std::string original = ReadAll(BundledFile("EURUSD_H1.csv"));
+    std::istringstream lines(original);
+    std::string line, header, exported;
+    std::getline(lines, line);
+    header = line + "\n";
+    for (int i = 0; i < 2000 && std::getline(lines, line); ++i) {
+        header += line + "\n";
+        line[line.find(' ')] = ',';
+        exported += line + "\r\n";
+    }
+    testing::WriteAll(dir / "EURUSD_H1.csv", header);
+    testing::WriteAll(dir / "EURUSD60.csv", exported);
+    const std::vector<std::string> a = ReportInto(dir / "a", {"--bars", (dir / "EURUSD_H1.csv").string()});
+    const std::vector<std::string> b = ReportInto(dir / "b", {"--bars", (dir / "EURUSD60.csv").string()});
+    EXPECT_EQ(a[1], b[1]);  // trades
+    EXPECT_EQ(a[2], b[2]);  // equity
+    EXPECT_EQ(nlohmann::json::parse(a[0])["figures"], nlohmann::json::parse(b[0])["figures"]);
+    EXPECT_EQ(nlohmann::json::parse(b[0])["data"]["format"], "history-center");
+}
+
+}  // namespace
+}  // namespace torvik::tester
