@@ -120,7 +120,7 @@ void OpenPosition(int signal)
                    MarketInfo(Symbol(),MODE_MINLOT),MarketInfo(Symbol(),MODE_MAXLOT),
                    MarketInfo(Symbol(),MODE_LOTSTEP),(int)MarketInfo(Symbol(),MODE_LOTSIZE),
                    AccountFreeMargin(),MarketInfo(Symbol(),MODE_MARGINREQUIRED),RiskSplit,symbolText);
-   if(!(lots>0.0))
+   if(!MathIsValidNumber(lots) || lots<=0.0)
      {
       Print("torvik: no lot size for this order (",lots,")");
       return;
