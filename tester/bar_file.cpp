@@ -6,7 +6,6 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include <fmt/format.h>
 
@@ -223,10 +222,13 @@ BarData ReadBarFile(const std::string& path)
     if (!std::filesystem::is_regular_file(path, ec)) throw TesterError(fmt::format("{}: no such bar file", path));
     std::ifstream in(path, std::ios::binary);
     if (!in) throw TesterError(fmt::format("{}: cannot open the bar file", path));
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) throw TesterError(fmt::format("{}: cannot read the bar file", path));
-    return ParseBars(buffer.str(), path);
+    const uintmax_t size = std::filesystem::file_size(path, ec);
+    std::string text(ec ? 0 : static_cast<size_t>(size), '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (ec || in.gcount() != static_cast<std::streamsize>(text.size())) {
+        throw TesterError(fmt::format("{}: cannot read the bar file", path));
+    }
+    return ParseBars(text, path);
 }
 
 std::string SymbolFromFileName(const std::string& path)

@@ -55,24 +55,22 @@ public:
     }
 
     // One tick: feed the library, act on its exit answer, feed it again if
-    // anything closed, then act on its entry answer.
+    // anything closed, then act on its entry answer if there is room for
+    // another position. Both questions are asked on every tick.
     TickRecord OnTick(const BarWindow& window, Quote q, uint32_t time, int32_t tick)
     {
         TickRecord r{time, tick, q, window.Data(), static_cast<int32_t>(window.Count()), -1, -1, 0.0, 0.0, 0.0, 0};
         Feed(r);
-        if (!account_.Positions().empty()) {
-            r.closeSignal = lib_.closeSignal();
-            CountAnswer(result_.closeAnswers, r.closeSignal);
-            int32_t closed = 0;
-            if (r.closeSignal == 1) closed = account_.CloseSide(Side::Buy, q, time, CloseReason::Signal);
-            if (r.closeSignal == 2) closed = account_.CloseSide(Side::Sell, q, time, CloseReason::Signal);
-            if (closed > 0) Feed(r);
-        }
-        if (static_cast<int64_t>(account_.Positions().size()) < s_.maxPositions) {
-            r.openSignal = lib_.openSignal();
-            CountAnswer(result_.openAnswers, r.openSignal);
-            if (r.openSignal == 1 || r.openSignal == 2) Enter(r.openSignal == 1 ? Side::Buy : Side::Sell, r);
-        }
+        r.closeSignal = lib_.closeSignal();
+        CountAnswer(result_.closeAnswers, r.closeSignal);
+        int32_t closed = 0;
+        if (r.closeSignal == 1) closed = account_.CloseSide(Side::Buy, q, time, CloseReason::Signal);
+        if (r.closeSignal == 2) closed = account_.CloseSide(Side::Sell, q, time, CloseReason::Signal);
+        if (closed > 0) Feed(r);
+        r.openSignal = lib_.openSignal();
+        CountAnswer(result_.openAnswers, r.openSignal);
+        const bool room = static_cast<int64_t>(account_.Positions().size()) < s_.maxPositions;
+        if (room && (r.openSignal == 1 || r.openSignal == 2)) Enter(r.openSignal == 1 ? Side::Buy : Side::Sell, r);
         return r;
     }
 

@@ -69,8 +69,8 @@ struct TickRecord {
     Quote quote;
     const BarRecord* bars;  // the window handed to Rft, oldest first
     int32_t barCount;
-    int32_t closeSignal;  // -1 when not asked (no position open)
-    int32_t openSignal;   // -1 when not asked (no room for a position)
+    int32_t closeSignal;  // CloseSignal's answer
+    int32_t openSignal;   // OpenSignal's answer (acted on only with room for a position)
     double lots;          // LOT's answer, 0 when not asked
     double takeProfit;    // the price levels of an order sent, 0 otherwise
     double stopLoss;

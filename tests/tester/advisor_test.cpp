@@ -104,8 +104,9 @@ TEST(Advisor, HandsTheNewestPositionAndFeedsAgainAfterAClose)
     EXPECT_DOUBLE_EQ(script.rft[3].positionOpenPrice, 1.10010);  // fed again: the buy is left
     EXPECT_EQ(script.rft[3].positionType, 0);
     EXPECT_EQ(script.rft[3].bars.back().time, Scenario::TimeOf(2));
-    // The exit question is asked only with a position open.
-    EXPECT_EQ(script.closeCalls, 2);
+    // Both questions are asked on every tick.
+    EXPECT_EQ(script.closeCalls, 3);
+    EXPECT_EQ(script.openCalls, 3);
 
     ASSERT_EQ(r.trades.size(), 2u);
     EXPECT_EQ(r.trades[0].side, Side::Sell);
@@ -116,7 +117,7 @@ TEST(Advisor, HandsTheNewestPositionAndFeedsAgainAfterAClose)
     EXPECT_EQ(r.trades[1].reason, CloseReason::EndOfTest);
 }
 
-TEST(Advisor, OpensNoMoreThanTheMaximumAndAsksOnlyWhenThereIsRoom)
+TEST(Advisor, OpensNoMoreThanTheMaximum)
 {
     for (const int32_t most : {1, 3}) {
         Scenario scenario(1.10000);
@@ -126,7 +127,7 @@ TEST(Advisor, OpensNoMoreThanTheMaximumAndAsksOnlyWhenThereIsRoom)
         TestSettings s = testing::EurusdSettings();
         s.maxPositions = most;
         const ReplayResult r = RunScripted(script, scenario, s);
-        EXPECT_EQ(script.openCalls, most);
+        EXPECT_EQ(script.openCalls, 6);
         ASSERT_EQ(r.trades.size(), static_cast<size_t>(most));
         for (int32_t i = 0; i < most; ++i) {
             EXPECT_EQ(r.trades[static_cast<size_t>(i)].openTime, Scenario::TimeOf(static_cast<size_t>(i)));
