@@ -16,12 +16,12 @@ int32_t Vote(bool up, bool down) { return up ? VoteUp : (down ? VoteDown : VoteN
 // Strict on both sides: equal values cast no vote.
 int32_t VoteAbove(double a, double b) { return Vote(a > b, a < b); }
 
+}  // namespace
+
 double PipsToPrice(const EngineState& s, int32_t pips)
 {
     return RoundToDigits(static_cast<double>(pips) * s.pipSize, s.pipDigits);
 }
-
-}  // namespace
 
 void UpdateEntryPermissions(EngineState& s)
 {
@@ -35,27 +35,6 @@ void UpdateEntryPermissions(EngineState& s)
         s.buyEntryAllowed = 1;
         s.sellEntryAllowed = 1;
     }
-}
-
-IchimokuScoreInputs GatherIchimokuScoreInputs(const EngineState& s, int32_t k)
-{
-    const int32_t ahead = k - IchimokuShift;
-    const int32_t back = k + IchimokuShift;
-    IchimokuScoreInputs in{};
-    in.t = ComputeIchimokuLine(s, ConversionLine, k);
-    in.b = ComputeIchimokuLine(s, BaseLine, k);
-    in.t32 = ComputeIchimokuLine(s, ConversionLine, back);
-    in.b32 = ComputeIchimokuLine(s, BaseLine, back);
-    in.spanAAhead = ComputeIchimokuLine(s, LeadingSpanA, ahead);
-    in.spanBAhead = ComputeIchimokuLine(s, LeadingSpanB, ahead);
-    in.spanA = ComputeIchimokuLine(s, LeadingSpanA, k);
-    in.spanB = ComputeIchimokuLine(s, LeadingSpanB, k);
-    in.spanA32 = ComputeIchimokuLine(s, LeadingSpanA, back);
-    in.spanB32 = ComputeIchimokuLine(s, LeadingSpanB, back);
-    in.lagging = ComputeIchimokuLine(s, LaggingLine, back);
-    in.close = s.closeSeries[k];
-    in.close32 = s.closeSeries[back];
-    return in;
 }
 
 int32_t ScoreIchimoku(const IchimokuScoreInputs& in)
@@ -88,25 +67,6 @@ int32_t ScoreIchimoku(const IchimokuScoreInputs& in)
     return 0;
 }
 
-int32_t ComputeIchimokuScore(const EngineState& s, int32_t k)
-{
-    return ScoreIchimoku(GatherIchimokuScoreInputs(s, k));
-}
-
-EntryInputs GatherEntryInputs(const EngineState& s)
-{
-    EntryInputs in{};
-    in.c1 = s.closeSeries[KernelBar];
-    in.average = ComputeMovingAverage(s, s.smmaPeriod, s.closeSeries, SmoothedAverage, KernelBar);
-    in.wprA = ComputeWilliamsR(s, s.wprPeriod);
-    in.atr = ComputeAverageTrueRange(s);
-    in.cci = ComputeCci(s);
-    in.wprB = ComputeWilliamsR(s, s.wprPeriod2);
-    in.gap1 = PipsToPrice(s, s.smmaGapPips1);
-    in.gap2 = PipsToPrice(s, s.smmaGapPips2);
-    return in;
-}
-
 bool CheckBuyEntry(const EngineState& s, const EntryInputs& in)
 {
     // The average true range must be strictly above the unrounded minimum.
@@ -130,9 +90,6 @@ bool CheckSellEntry(const EngineState& s, const EntryInputs& in)
     return (r1 || r2 || r3) && in.wprB >= s.wprSellLevel3;
 }
 
-bool CheckBuyEntry(const EngineState& s) { return CheckBuyEntry(s, GatherEntryInputs(s)); }
-bool CheckSellEntry(const EngineState& s) { return CheckSellEntry(s, GatherEntryInputs(s)); }
-
 int32_t DecideEntry(const EngineState& s, bool buyHolds, bool sellHolds, int32_t scoreNow, int32_t scorePrev)
 {
     int32_t result = SignalNone;
@@ -150,6 +107,52 @@ int32_t DecideEntry(const EngineState& s, bool buyHolds, bool sellHolds, int32_t
     return result;
 }
 
+IchimokuScoreInputs GatherIchimokuScoreInputs(const EngineState& s, int32_t k)
+{
+    // Three scans serve all eleven line values: the windows of bar k itself
+    // (whose spans lie 32 bars ahead of the price), those 32 bars back (the
+    // cloud under bar k) and those 64 bars back (the cloud 32 bars back).
+    const IchimokuEntries atBar = ComputeIchimokuEntries(s, k);
+    const IchimokuEntries back = ComputeIchimokuEntries(s, k + IchimokuShift);
+    const IchimokuEntries twiceBack = ComputeIchimokuEntries(s, k + 2 * IchimokuShift);
+    IchimokuScoreInputs in{};
+    in.t = atBar.conversion;
+    in.b = atBar.base;
+    in.t32 = back.conversion;
+    in.b32 = back.base;
+    in.spanAAhead = atBar.spanA;
+    in.spanBAhead = atBar.spanB;
+    in.spanA = back.spanA;
+    in.spanB = back.spanB;
+    in.spanA32 = twiceBack.spanA;
+    in.spanB32 = twiceBack.spanB;
+    in.lagging = ComputeIchimokuLine(s, LaggingLine, k + IchimokuShift);  // the close of bar k
+    in.close = s.closeSeries[k];
+    in.close32 = s.closeSeries[k + IchimokuShift];
+    return in;
+}
+
+int32_t ComputeIchimokuScore(const EngineState& s, int32_t k)
+{
+    return ScoreIchimoku(GatherIchimokuScoreInputs(s, k));
+}
+
+EntryInputs GatherEntryInputs(const EngineState& s)
+{
+    const WalkedKernels walked = ComputeWalkedKernels(s, s.smmaPeriod, s.atrPeriod, s.cciPeriod);
+    EntryInputs in{};
+    in.c1 = s.closeSeries[KernelBar];
+    in.average = walked.smoothedClose;
+    in.wprA = ComputeWilliamsR(s, s.wprPeriod);
+    in.atr = walked.averageTrueRange;
+    in.cci = walked.cci;
+    // A profile gives both %R periods the same value: one window, one value.
+    in.wprB = s.wprPeriod2 == s.wprPeriod ? in.wprA : ComputeWilliamsR(s, s.wprPeriod2);
+    in.gap1 = PipsToPrice(s, s.smmaGapPips1);
+    in.gap2 = PipsToPrice(s, s.smmaGapPips2);
+    return in;
+}
+
 int32_t OpenSignal(EngineState& s)
 {
     s.buyEntryAllowed = 0;
@@ -163,7 +166,14 @@ int32_t OpenSignal(EngineState& s)
         scoreNow = ComputeIchimokuScore(s, 0);
         scorePrev = ComputeIchimokuScore(s, 1);
     }
-    return DecideEntry(s, CheckBuyEntry(s), CheckSellEntry(s), scoreNow, scorePrev);
+    // With both tests holding, DecideEntry gives the most any tests can: when
+    // even that is nothing (the score or the permissions leave no room), the
+    // kernels cannot change the answer and are not computed.
+    if (DecideEntry(s, true, true, scoreNow, scorePrev) == SignalNone) return SignalNone;
+
+    // The buy and sell tests read the same inputs, so they are gathered once.
+    const EntryInputs in = GatherEntryInputs(s);
+    return DecideEntry(s, CheckBuyEntry(s, in), CheckSellEntry(s, in), scoreNow, scorePrev);
 }
 
 }  // namespace torvik

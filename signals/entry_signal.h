@@ -37,23 +37,33 @@ struct EntryInputs {
     double gap2;
 };
 
+// ---- the pure parts of the decision, shared by every form of it
+
+// A count of pips as a price distance: the product first, then rounded to
+// pipDigits.
+double PipsToPrice(const EngineState& s, int32_t pips);
+
 // Sets buyEntryAllowed and sellEntryAllowed from the open position.
 void UpdateEntryPermissions(EngineState& s);
 
-IchimokuScoreInputs GatherIchimokuScoreInputs(const EngineState& s, int32_t k);
 // Fifteen votes: the number of bullish votes when they outnumber the bearish
 // ones, minus the number of bearish votes in the opposite case, else 0.
 int32_t ScoreIchimoku(const IchimokuScoreInputs& in);
-int32_t ComputeIchimokuScore(const EngineState& s, int32_t k);
 
-EntryInputs GatherEntryInputs(const EngineState& s);
 bool CheckBuyEntry(const EngineState& s, const EntryInputs& in);
 bool CheckSellEntry(const EngineState& s, const EntryInputs& in);
-bool CheckBuyEntry(const EngineState& s);
-bool CheckSellEntry(const EngineState& s);
 
 // The decision once the permissions are set and the tests and scores known.
 int32_t DecideEntry(const EngineState& s, bool buyHolds, bool sellHolds, int32_t scoreNow, int32_t scorePrev);
+
+// ---- the library's form: only the line entries and kernel values that bar
+// 1 and the score read, each computed once per decision
+
+// The score's inputs at bar k (0 or 1).
+IchimokuScoreInputs GatherIchimokuScoreInputs(const EngineState& s, int32_t k);
+int32_t ComputeIchimokuScore(const EngineState& s, int32_t k);
+
+EntryInputs GatherEntryInputs(const EngineState& s);
 
 // 0 nothing, 1 buy, 2 sell.
 int32_t OpenSignal(EngineState& s);

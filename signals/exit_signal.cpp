@@ -6,17 +6,6 @@
 
 namespace torvik {
 
-ExitInputs GatherExitInputs(const EngineState& s)
-{
-    ExitInputs in{};
-    in.wprB = ComputeWilliamsR(s, s.wprPeriod2);
-    in.c1 = s.closeSeries[KernelBar];
-    // The stored loss bound is 0 or less: negate the int, then scale, then round.
-    in.lossDist = RoundToDigits(static_cast<double>(WrapNeg(s.closeLossPips)) * s.pipSize, s.pipDigits);
-    in.profitDist = RoundToDigits(static_cast<double>(s.closeProfitPips) * s.pipSize, s.pipDigits);
-    return in;
-}
-
 bool CheckBuyExit(const EngineState& s, const ExitInputs& in)
 {
     if (s.hasPosition != 1) return false;
@@ -37,14 +26,27 @@ bool CheckSellExit(const EngineState& s, const ExitInputs& in)
     return reversal || profit;
 }
 
-bool CheckBuyExit(const EngineState& s) { return CheckBuyExit(s, GatherExitInputs(s)); }
-bool CheckSellExit(const EngineState& s) { return CheckSellExit(s, GatherExitInputs(s)); }
+ExitInputs GatherExitInputs(const EngineState& s)
+{
+    ExitInputs in{};
+    in.wprB = ComputeWilliamsR(s, s.wprPeriod2);
+    in.c1 = s.closeSeries[KernelBar];
+    // The stored loss bound is 0 or less: negate the int, then scale, then round.
+    in.lossDist = RoundToDigits(static_cast<double>(WrapNeg(s.closeLossPips)) * s.pipSize, s.pipDigits);
+    in.profitDist = PipsToPrice(s, s.closeProfitPips);
+    return in;
+}
 
 int32_t CloseSignal(const EngineState& s)
 {
+    // Every exit rule needs an open position; without one neither test can
+    // hold, whatever the inputs.
+    if (s.hasPosition != 1) return SignalNone;
+    // Both tests read the same inputs, so they are gathered once.
+    const ExitInputs in = GatherExitInputs(s);
     int32_t result = SignalNone;
-    if (CheckBuyExit(s)) result = SignalBuy;
-    if (CheckSellExit(s)) result = SignalSell;
+    if (CheckBuyExit(s, in)) result = SignalBuy;
+    if (CheckSellExit(s, in)) result = SignalSell;
     return result;
 }
 

@@ -15,11 +15,12 @@ struct ExitInputs {
     double profitDist;
 };
 
-ExitInputs GatherExitInputs(const EngineState& s);
+// ---- the pure parts, shared by every form of the decision
 bool CheckBuyExit(const EngineState& s, const ExitInputs& in);
 bool CheckSellExit(const EngineState& s, const ExitInputs& in);
-bool CheckBuyExit(const EngineState& s);
-bool CheckSellExit(const EngineState& s);
+
+// ---- the library's form: the inputs gathered once for both tests
+ExitInputs GatherExitInputs(const EngineState& s);
 
 // 0 keep, 1 a buy-exit rule holds, 2 a sell-exit rule holds (2 wins).
 int32_t CloseSignal(const EngineState& s);

@@ -4,73 +4,79 @@ namespace torvik {
 
 namespace {
 
-constexpr int32_t LineCapacity = 2 * SeriesCapacity;
+// The running extremes of a window whose newest bar is fixed, widened one
+// older bar at a time. A later high replaces the maximum only when strictly
+// greater and a later low the minimum only when strictly lower, so equal,
+// signed-zero and not-a-number prices resolve as in a scan of each window
+// on its own: the longer windows simply continue the shorter one's scan.
+class WindowScan {
+public:
+    WindowScan(const EngineState& s, int32_t newest)
+        : s_(s), newest_(newest), next_(newest + 1), highest_(s.highSeries[newest]), lowest_(s.lowSeries[newest])
+    {
+    }
 
-struct IchimokuLines {
-    double conversion[LineCapacity];
-    double base[LineCapacity];
-    double spanA[LineCapacity];
-    double spanB[LineCapacity];
-    double lagging[LineCapacity];
+    // The midpoint of the window of the given length; the caller keeps its
+    // oldest bar inside the series and asks for growing lengths.
+    double MidpointOver(int32_t window)
+    {
+        for (; next_ < newest_ + window; ++next_) {
+            if (s_.highSeries[next_] > highest_) highest_ = s_.highSeries[next_];
+            if (s_.lowSeries[next_] < lowest_) lowest_ = s_.lowSeries[next_];
+        }
+        return (highest_ + lowest_) * 0.5;
+    }
+
+private:
+    const EngineState& s_;
+    int32_t newest_;
+    int32_t next_;
+    double highest_;
+    double lowest_;
 };
-
-// L is at least IchimokuMinLastBarIndex and below SeriesCapacity. Entries that
-// no window fills stay zero.
-void BuildLines(const EngineState& s, int32_t L, IchimokuLines& lines)
-{
-    lines = IchimokuLines{};
-    for (int32_t x = L - ConversionWindow; x >= 0; --x) {
-        lines.conversion[x] = WindowMidpoint(s, x, ConversionWindow);
-    }
-    for (int32_t x = L - BaseWindow; x >= 0; --x) {
-        lines.base[x] = WindowMidpoint(s, x, BaseWindow);
-    }
-    for (int32_t x = L - (BaseWindow - 1); x >= 0; --x) {
-        lines.spanA[x] = (lines.base[x] + lines.conversion[x]) * 0.5;
-    }
-    for (int32_t x = L - SpanBWindow; x >= 0; --x) {
-        lines.spanB[x] = WindowMidpoint(s, x, SpanBWindow);
-    }
-    // The close of bar L is not used.
-    for (int32_t x = L - 1; x >= 0; --x) {
-        lines.lagging[x + IchimokuShift] = s.closeSeries[x];
-    }
-}
-
-bool Within(int32_t v, int32_t lo, int32_t hi) { return v >= lo && v <= hi; }
 
 }  // namespace
 
-double WindowMidpoint(const EngineState& s, int32_t x, int32_t window)
+IchimokuEntries ComputeIchimokuEntries(const EngineState& s, int32_t x)
 {
-    double highest = s.highSeries[x];
-    double lowest = s.lowSeries[x];
-    for (int32_t i = x + 1; i < x + window; ++i) {
-        if (s.highSeries[i] > highest) highest = s.highSeries[i];
-        if (s.lowSeries[i] < lowest) lowest = s.lowSeries[i];
-    }
-    return (highest + lowest) * 0.5;
+    IchimokuEntries e{};
+    const int32_t L = UsableLastBarIndex(s);
+    if (L < IchimokuMinLastBarIndex || x < 0) return e;
+    // A window has an entry at x when its oldest bar, x + window - 1, lies
+    // below bar L; the conversion window is the shortest, so past its last
+    // entry every line is 0.0.
+    if (x > L - ConversionWindow) return e;
+
+    WindowScan scan(s, x);
+    e.conversion = scan.MidpointOver(ConversionWindow);
+    if (x <= L - BaseWindow) e.base = scan.MidpointOver(BaseWindow);
+    // Span A starts one bar older than the base line: its oldest entry
+    // averages the conversion line with the base line's 0.0.
+    if (x <= L - (BaseWindow - 1)) e.spanA = (e.base + e.conversion) * 0.5;
+    if (x <= L - SpanBWindow) e.spanB = scan.MidpointOver(SpanBWindow);
+    return e;
 }
 
 double ComputeIchimokuLine(const EngineState& s, int32_t kind, int32_t index)
 {
     const int32_t L = UsableLastBarIndex(s);
     if (L < IchimokuMinLastBarIndex) return 0.0;
-
-    IchimokuLines lines;
-    BuildLines(s, L, lines);
-
+    // The leading spans of index x are the entries computed 32 bars older,
+    // and the lagging line at x is the close 32 bars newer. Both offsets are
+    // applied only once the index is known to be in range, so neither wraps.
+    const bool spanInRange = index >= -IchimokuShift && index <= L - 1 - IchimokuShift;
     switch (kind) {
     case ConversionLine:
-        return Within(index, 0, L - 1) ? lines.conversion[index] : 0.0;
+        return ComputeIchimokuEntries(s, index).conversion;
     case BaseLine:
-        return Within(index, 0, L - 1) ? lines.base[index] : 0.0;
+        return ComputeIchimokuEntries(s, index).base;
     case LeadingSpanA:
-        return Within(index, -IchimokuShift, L - 1 - IchimokuShift) ? lines.spanA[index + IchimokuShift] : 0.0;
+        return spanInRange ? ComputeIchimokuEntries(s, index + IchimokuShift).spanA : 0.0;
     case LeadingSpanB:
-        return Within(index, -IchimokuShift, L - 1 - IchimokuShift) ? lines.spanB[index + IchimokuShift] : 0.0;
+        return spanInRange ? ComputeIchimokuEntries(s, index + IchimokuShift).spanB : 0.0;
     case LaggingLine:
-        return Within(index, 0, L + IchimokuShift - 1) ? lines.lagging[index] : 0.0;
+        // The close of bar L is not used: the line ends at L + 31.
+        return index >= IchimokuShift && index <= L - 1 + IchimokuShift ? s.closeSeries[index - IchimokuShift] : 0.0;
     default:
         return 0.0;
     }

@@ -4,41 +4,125 @@
 #include <cmath>
 
 #include "engine/rounding.h"
-#include "market/range_statistics.h"
 
 namespace torvik {
 
-double ComputeMovingAverage(const EngineState& s, int32_t period, const Series& series, int32_t method,
-                            int32_t index)
-{
-    const int32_t L = UsableLastBarIndex(s);
-    const int32_t P = period;
-    if (P < 1 || index < 0 || index > L - 1) return 0.0;
-    if (method != SimpleAverage && method != SmoothedAverage) return 0.0;
-    if (L <= P) return 0.0;
+namespace {
 
-    Series average = {};
-    const double divisor = static_cast<double>(P);
-    if (method == SimpleAverage) {
-        double sum = 0.0;
-        for (int32_t i = L - 1; i >= L - P + 1; --i) sum += series[i];
-        for (int32_t j = L - P; j >= 0; --j) {
-            sum += series[j];
-            average[j] = sum / divisor;
-            sum -= series[j + P - 1];
-        }
-    } else {
-        // Seeded with the mean of the oldest full window, oldest sample first.
-        const int32_t seed = L - P;
-        double sum = 0.0;
-        for (int32_t i = L - 1; i >= seed; --i) sum += series[i];
-        average[seed] = sum / divisor;
-        const double keep = static_cast<double>(P - 1);
-        for (int32_t j = seed - 1; j >= 0; --j) {
-            average[j] = (keep * average[j + 1] + series[j]) / divisor;
+// The walks below visit bars from L-1 toward bar 1, one bar per step, and at
+// each bar do exactly the additions and divisions that the whole-array forms
+// do there; they just keep no array and stop at bar 1.
+
+// The smoothed average: the seed sums S[L-1] .. S[L-P], oldest sample first,
+// and divides by P at bar L-P; every newer bar then gives
+// ((P-1) x previous + sample) / P. Each step waits for the one before it, so
+// this chain of some L - P multiply-add-divides sets the pace of the walk.
+class SmoothedWalk {
+public:
+    SmoothedWalk(int32_t period, int32_t L)
+        : seedBar_(L - period), divisor_(static_cast<double>(period)), keep_(static_cast<double>(period - 1))
+    {
+    }
+
+    void Visit(int32_t i, double sample)
+    {
+        if (i >= seedBar_) {
+            sum_ += sample;
+            if (i == seedBar_) value_ = sum_ / divisor_;
+        } else {
+            value_ = (keep_ * value_ + sample) / divisor_;
         }
     }
-    return average[index];
+
+    double Value() const { return value_; }
+
+private:
+    int32_t seedBar_;
+    double divisor_;
+    double keep_;
+    double sum_ = 0.0;
+    double value_ = 0.0;
+};
+
+// The running sum of a simple average, from the oldest window: the P-1
+// oldest samples go in first; from bar L-P on, each bar's sample goes in, the
+// average at that bar is the sum over P, and then the sample P-1 bars older
+// goes out. Bar 1's average is taken right after bar 1's sample went in, so
+// the walk never takes the last sample out.
+class RunningSumWalk {
+public:
+    RunningSumWalk(int32_t period, int32_t L) : period_(period), firstWindowBar_(L - period) {}
+
+    // sampleAt(i) gives the sample of bar i; it is asked again for a bar
+    // when that bar's sample leaves the window.
+    template <typename SampleAt>
+    void Visit(int32_t i, const SampleAt& sampleAt)
+    {
+        sum_ += sampleAt(i);
+        if (i <= firstWindowBar_ && i > KernelBar) sum_ -= sampleAt(i + period_ - 1);
+    }
+
+    double Average() const { return sum_ / static_cast<double>(period_); }
+
+private:
+    int32_t period_;
+    int32_t firstWindowBar_;
+    double sum_ = 0.0;
+};
+
+// The true range of bar i against the close of the next older bar; bar L-1
+// has only its own range, since the close of bar L is not used.
+double TrueRange(const EngineState& s, int32_t L, int32_t i)
+{
+    if (i == L - 1) return s.highSeries[i] - s.lowSeries[i];
+    const double prevClose = s.closeSeries[i + 1];
+    return std::max(s.highSeries[i], prevClose) - std::min(s.lowSeries[i], prevClose);
+}
+
+// (TP[1] - M) / (0.015 / P x the sum of |TP[k] - M| for k from P down to 1),
+// or 0.0 when that scaled deviation is exactly 0.
+double CciFromMean(const EngineState& s, int32_t period, double mean)
+{
+    const double factor = CciScale / static_cast<double>(period);
+    double deviation = 0.0;
+    for (int32_t k = period; k >= KernelBar; --k) deviation += std::fabs(s.typicalSeries[k] - mean);
+    const double scaled = factor * deviation;
+    if (scaled == 0.0) return 0.0;
+    return (s.typicalSeries[KernelBar] - mean) / scaled;
+}
+
+}  // namespace
+
+WalkedKernels ComputeWalkedKernels(const EngineState& s, int32_t smmaPeriod, int32_t atrPeriod, int32_t cciPeriod)
+{
+    const int32_t L = UsableLastBarIndex(s);
+    // L > P >= 1 also puts bar 1 inside 0..L-1, and keeps every index the
+    // walks read, up to L-1, inside the series.
+    const bool smoothedDefined = smmaPeriod >= 1 && L > smmaPeriod;
+    const bool trueRangeDefined = atrPeriod >= 1 && atrPeriod <= MaxAtrPeriod && L > atrPeriod;
+    const bool cciDefined = cciPeriod > 1 && L > cciPeriod;
+
+    SmoothedWalk smoothed(smoothedDefined ? smmaPeriod : 1, L);
+    RunningSumWalk trueRange(trueRangeDefined ? atrPeriod : 1, L);
+    RunningSumWalk typical(cciDefined ? cciPeriod : 1, L);
+    const auto trueRangeAt = [&s, L](int32_t i) { return TrueRange(s, L, i); };
+    const auto typicalAt = [&s](int32_t i) { return s.typicalSeries[i]; };
+
+    // One loop for the three chains: they do not depend on one another, so
+    // the running sums proceed while the smoothed step waits on its division.
+    if (smoothedDefined || trueRangeDefined || cciDefined) {
+        for (int32_t i = L - 1; i >= KernelBar; --i) {
+            if (smoothedDefined) smoothed.Visit(i, s.closeSeries[i]);
+            if (trueRangeDefined) trueRange.Visit(i, trueRangeAt);
+            if (cciDefined) typical.Visit(i, typicalAt);
+        }
+    }
+
+    WalkedKernels k{};
+    if (smoothedDefined) k.smoothedClose = smoothed.Value();
+    if (trueRangeDefined) k.averageTrueRange = trueRange.Average();
+    if (cciDefined) k.cci = CciFromMean(s, cciPeriod, typical.Average());
+    return k;
 }
 
 double ComputeWilliamsR(const EngineState& s, int32_t period)
@@ -46,46 +130,21 @@ double ComputeWilliamsR(const EngineState& s, int32_t period)
     const int32_t L = UsableLastBarIndex(s);
     const int32_t W = period;
     if (L <= W) return 0.0;
-    if (static_cast<int64_t>(L) == static_cast<int64_t>(W) + 1) return WilliamsRNoValue;
+    // From here W < L < SeriesCapacity, so W + 1 cannot overflow.
+    if (L == W + 1) return WilliamsRNoValue;
 
-    const double highest = s.highSeries[FindHighestIndex(s, W, KernelBar)];
-    const double lowest = s.lowSeries[FindLowestIndex(s, W, KernelBar)];
+    // The window runs over bars 1..W (bar 1 alone for a period below 1).
+    // Among equal extremes the window searches take the oldest; tracking the
+    // value with >= and <= lands on the very same value.
+    double highest = s.highSeries[KernelBar];
+    double lowest = s.lowSeries[KernelBar];
+    for (int32_t i = KernelBar + 1; i <= W; ++i) {
+        if (s.highSeries[i] >= highest) highest = s.highSeries[i];
+        if (s.lowSeries[i] <= lowest) lowest = s.lowSeries[i];
+    }
     const double range = highest - lowest;
     if (NearlyEqual(range, 0.0)) return WilliamsRNoValue;
     return ((highest - s.closeSeries[KernelBar]) * (-100.0)) / range;
-}
-
-double ComputeAverageTrueRange(const EngineState& s)
-{
-    const int32_t L = UsableLastBarIndex(s);
-    const int32_t P = s.atrPeriod;
-    if (P > MaxAtrPeriod) return 0.0;
-    if (P < 1) return 0.0;  // uncalibrated: the average would divide by zero
-    if (L <= P) return 0.0;
-
-    Series trueRange = {};
-    trueRange[L - 1] = s.highSeries[L - 1] - s.lowSeries[L - 1];
-    for (int32_t i = L - 2; i >= 0; --i) {
-        const double prevClose = s.closeSeries[i + 1];
-        trueRange[i] = std::max(s.highSeries[i], prevClose) - std::min(s.lowSeries[i], prevClose);
-    }
-    return ComputeMovingAverage(s, P, trueRange, SimpleAverage, KernelBar);
-}
-
-double ComputeCci(const EngineState& s)
-{
-    const int32_t L = UsableLastBarIndex(s);
-    const int32_t P = s.cciPeriod;
-    if (P <= 1) return 0.0;
-    if (L <= P) return 0.0;
-
-    const double mean = ComputeMovingAverage(s, P, s.typicalSeries, SimpleAverage, KernelBar);
-    const double factor = CciScale / static_cast<double>(P);
-    double deviation = 0.0;
-    for (int32_t k = P; k >= 1; --k) deviation += std::fabs(s.typicalSeries[k] - mean);
-    const double scaled = factor * deviation;
-    if (scaled == 0.0) return 0.0;
-    return (s.typicalSeries[KernelBar] - mean) / scaled;
 }
 
 }  // namespace torvik

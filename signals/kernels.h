@@ -1,6 +1,7 @@
-// Indicator kernels read at bar 1: moving averages, Williams %R, average true
-// range and the commodity channel index. Each is a pure function of the
-// record; none reads the oldest bar L.
+// Indicator kernels read at bar 1: the smoothed average of the close,
+// Williams %R, the average true range and the commodity channel index. Each
+// is a pure function of the record and its periods, computes only what bar 1
+// needs, and none reads the oldest bar L.
 #pragma once
 
 #include <cstdint>
@@ -24,19 +25,26 @@ inline constexpr double CciScale = 0.015;
 // signal on its own.
 inline constexpr double WilliamsRNoValue = -50.0;
 
-// The average of the given kind whose newest sample is series[index], over
-// the data up to series[L-1]. Periods below 1, unknown methods, indexes
-// outside 0..L-1 and L <= period give 0.0.
-double ComputeMovingAverage(const EngineState& s, int32_t period, const Series& series, int32_t method,
-                            int32_t index);
+// The three kernels that rest on a walk over every bar from L-1 to bar 1.
+struct WalkedKernels {
+    double smoothedClose;     // smoothed average of the close
+    double averageTrueRange;  // simple average of the true range
+    double cci;               // commodity channel index of the typical price
+};
 
-// Williams %R over bars 1..period.
+// All three at bar 1, in one walk from bar L-1 toward bar 1 whose steps
+// interleave the smoothed recursion with the true-range and typical-price
+// running sums. Each keeps the order of operations of its whole-array form
+// (the running sums from the oldest window, the smoothed recursion seeded at
+// L - P), so the results are the same bits; the three chains are independent
+// and their latencies overlap. A kernel without a value gives 0.0: a period
+// below 1, L <= period, a true-range period above 450, a CCI period of 1 or
+// less, or a CCI whose scaled deviation is exactly 0.
+WalkedKernels ComputeWalkedKernels(const EngineState& s, int32_t smmaPeriod, int32_t atrPeriod,
+                                   int32_t cciPeriod);
+
+// Williams %R over bars 1..period: 0.0 when L <= period, -50.0 when
+// L = period + 1 or when the window has no range.
 double ComputeWilliamsR(const EngineState& s, int32_t period);
-
-// Simple average of the true range over atrPeriod bars at bar 1.
-double ComputeAverageTrueRange(const EngineState& s);
-
-// CCI over cciPeriod bars of the typical price at bar 1.
-double ComputeCci(const EngineState& s);
 
 }  // namespace torvik

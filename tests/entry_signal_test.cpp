@@ -1,4 +1,4 @@
-#include "signals/entry_signal.h"
+#include "signals/reference/entry_signal.h"
 
 #include <gtest/gtest.h>
 
@@ -128,8 +128,8 @@ TEST(ComputeIchimokuScore, FewerThanNinetyEightBarsScoreFour)
     // All lines are 0: closes above them vote up on 2, 3, 9, 10, element 4 down.
     EngineState s{};
     Feed(s, Trend(97, 1.1, 0.0001, 0.0002), Market{1.2, 1.2, 5, 0.00001, 0, 0, 4});
-    EXPECT_EQ(ComputeIchimokuScore(s, 0), 4);
-    EXPECT_EQ(ComputeIchimokuScore(s, 1), 4);
+    EXPECT_EQ(reference::ComputeIchimokuScore(s, 0), 4);
+    EXPECT_EQ(reference::ComputeIchimokuScore(s, 1), 4);
 }
 
 TEST(DecideEntry, RuleSetFollowsTheProfileFlag)
@@ -296,19 +296,19 @@ TEST(OpenSignal, DipInAnUptrendBuysWithAProfile)
 {
     const Bars bars = WithFormingBar(DipInUptrend(), LastClose(DipInUptrend()));
     EngineState s = Calibrated(bars, "EURUSD");
-    EXPECT_EQ(OpenSignal(s), SignalBuy);
-    EXPECT_EQ(OpenSignal(s), SignalBuy);  // unchanged state, unchanged answer
+    EXPECT_EQ(reference::OpenSignal(s), SignalBuy);
+    EXPECT_EQ(reference::OpenSignal(s), SignalBuy);  // unchanged state, unchanged answer
     // Without a profile the Ichimoku score must agree, and a dip does not.
     EngineState plain = Calibrated(bars, "XAGEUR");
     EXPECT_EQ(plain.profileMatched, 0);
-    EXPECT_EQ(OpenSignal(plain), SignalNone);
+    EXPECT_EQ(reference::OpenSignal(plain), SignalNone);
 }
 
 TEST(OpenSignal, RallyInADowntrendSellsWithAProfile)
 {
     const Bars bars = WithFormingBar(RallyInDowntrend(), LastClose(RallyInDowntrend()));
     EngineState s = Calibrated(bars, "EURUSD");
-    EXPECT_EQ(OpenSignal(s), SignalSell);
+    EXPECT_EQ(reference::OpenSignal(s), SignalSell);
 }
 
 TEST(OpenSignal, AnOpenBuyAllowsAnotherOnlyTwentyPipsLower)
@@ -318,25 +318,25 @@ TEST(OpenSignal, AnOpenBuyAllowsAnotherOnlyTwentyPipsLower)
     const Bars bars = WithFormingBar(dip, c1);
     const double ask = c1 + 0.00012;
     EngineState near = Calibrated(bars, "EURUSD", ask + 0.0019, 0);
-    EXPECT_EQ(OpenSignal(near), SignalNone);
+    EXPECT_EQ(reference::OpenSignal(near), SignalNone);
     EXPECT_EQ(near.buyEntryAllowed, 0);
     EngineState far = Calibrated(bars, "EURUSD", ask + 0.0021, 0);
-    EXPECT_EQ(OpenSignal(far), SignalBuy);
+    EXPECT_EQ(reference::OpenSignal(far), SignalBuy);
     // An open sell forbids new buys at any distance.
     EngineState sell = Calibrated(bars, "EURUSD", 1.0, 1);
-    EXPECT_EQ(OpenSignal(sell), SignalNone);
+    EXPECT_EQ(reference::OpenSignal(sell), SignalNone);
 }
 
 TEST(OpenSignal, FlagsAreRebuiltOnEveryCall)
 {
     const Bars bars = WithFormingBar(DipInUptrend(), LastClose(DipInUptrend()));
     EngineState s = Calibrated(bars, "EURUSD", 2.0, 1);  // a sell far above: sells allowed
-    OpenSignal(s);
+    reference::OpenSignal(s);
     EXPECT_EQ(s.buyEntryAllowed, 0);
     EXPECT_EQ(s.sellEntryAllowed, 0);  // 2.0 is not below the bid: no pyramid
     s.positionSide = 0;
     s.positionOpenPrice = 0.0;
-    EXPECT_EQ(OpenSignal(s), SignalBuy);
+    EXPECT_EQ(reference::OpenSignal(s), SignalBuy);
     EXPECT_EQ(s.sellEntryAllowed, 1);
 }
 
@@ -345,7 +345,7 @@ TEST(OpenSignal, OtherProfileValuesNeverEnter)
     const Bars bars = WithFormingBar(DipInUptrend(), LastClose(DipInUptrend()));
     EngineState s = Calibrated(bars, "EURUSD");
     s.profileMatched = 2;
-    EXPECT_EQ(OpenSignal(s), SignalNone);
+    EXPECT_EQ(reference::OpenSignal(s), SignalNone);
     EXPECT_EQ(s.buyEntryAllowed, 1);  // the permissions still ran
 }
 
@@ -354,10 +354,10 @@ TEST(OpenSignal, UncalibratedOrTooFewBarsNeverEnter)
     const Bars bars = WithFormingBar(DipInUptrend(), LastClose(DipInUptrend()));
     EngineState s{};
     Feed(s, bars, Market{1.2, 1.2, 5, 0.00001, 0, 0, 4});
-    EXPECT_EQ(OpenSignal(s), SignalNone);
+    EXPECT_EQ(reference::OpenSignal(s), SignalNone);
     // Fewer bars than the true-range period: its average is 0 and the gate refuses.
     EngineState few = Calibrated(Bars(bars.end() - 14, bars.end()), "EURUSD");
-    EXPECT_EQ(OpenSignal(few), SignalNone);
+    EXPECT_EQ(reference::OpenSignal(few), SignalNone);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "signals/exit_signal.h"
+#include "signals/reference/exit_signal.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 
 #include "calibration/calibration.h"
 #include "signals/entry_signal.h"
-#include "signals/kernels.h"
+#include "signals/reference/kernels.h"
 #include "support/fixtures.h"
 
 namespace torvik {
@@ -146,14 +146,14 @@ TEST(CloseSignal, TheSideOfThePositionIsNeverConsulted)
     // profit rule sees 30 pips of profit at the ask after an up bar.
     EngineState s = Fed(bid + 0.0030, 0, bid, ReferenceBar::Up);
     EXPECT_EQ(s.positionSide, 1);
-    EXPECT_EQ(CloseSignal(s), SignalSell);
+    EXPECT_EQ(reference::CloseSignal(s), SignalSell);
     // The %R of the dip sits at -100, below the sell level -92: the sell
     // reversal rule holds too, whatever the reference bar did.
     EngineState t = Fed(bid - 0.0001, 1, bid, ReferenceBar::Down);
-    EXPECT_TRUE(CheckSellExit(t));
-    EXPECT_EQ(CloseSignal(t), SignalSell);
+    EXPECT_TRUE(reference::CheckSellExit(t));
+    EXPECT_EQ(reference::CloseSignal(t), SignalSell);
     EngineState none = Fed(0.0, 0, bid, ReferenceBar::Up);
-    EXPECT_EQ(CloseSignal(none), SignalNone);
+    EXPECT_EQ(reference::CloseSignal(none), SignalNone);
 }
 
 TEST(CloseSignal, BothSidesHoldingAnswerSell)
@@ -169,9 +169,9 @@ TEST(CloseSignal, BothSidesHoldingAnswerSell)
     s.wprBuyLevel3 = -101;
     s.wprSellLevel3 = 1;
     s.closeLossPips = -100000;
-    ASSERT_TRUE(CheckBuyExit(s));
-    ASSERT_TRUE(CheckSellExit(s));
-    EXPECT_EQ(CloseSignal(s), SignalSell);
+    ASSERT_TRUE(reference::CheckBuyExit(s));
+    ASSERT_TRUE(reference::CheckSellExit(s));
+    EXPECT_EQ(reference::CloseSignal(s), SignalSell);
 }
 
 TEST(CloseSignal, TooFewBarsReadTheMarketAsOverbought)
@@ -189,10 +189,10 @@ TEST(CloseSignal, TooFewBarsReadTheMarketAsOverbought)
     s.pipSize = 0.0001;
     s.pipDigits = 4;
     s.pipTolerance = 0.00009;
-    EXPECT_EQ(ComputeWilliamsR(s, 17), 0.0);
-    EXPECT_TRUE(CheckBuyExit(s));
-    EXPECT_FALSE(CheckSellExit(s));
-    EXPECT_EQ(CloseSignal(s), SignalBuy);
+    EXPECT_EQ(reference::ComputeWilliamsR(s, 17), 0.0);
+    EXPECT_TRUE(reference::CheckBuyExit(s));
+    EXPECT_FALSE(reference::CheckSellExit(s));
+    EXPECT_EQ(reference::CloseSignal(s), SignalBuy);
 }
 
 }  // namespace

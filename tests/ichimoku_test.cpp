@@ -1,4 +1,4 @@
-#include "signals/ichimoku.h"
+#include "signals/reference/ichimoku.h"
 
 #include <gtest/gtest.h>
 
@@ -55,7 +55,7 @@ TEST(ComputeIchimokuLine, EveryLineAtEveryIndexMatchesItsDefinition)
         const int L = s.lastBarIndex;
         for (int kind = 0; kind <= 6; ++kind) {
             for (int x = -40; x <= L + 40; ++x) {
-                ASSERT_EQ(ComputeIchimokuLine(s, kind, x), Expected(s, kind, x))
+                ASSERT_EQ(reference::ComputeIchimokuLine(s, kind, x), Expected(s, kind, x))
                     << "bars " << bars << " kind " << kind << " index " << x;
             }
         }
@@ -66,44 +66,44 @@ TEST(ComputeIchimokuLine, NeedsNinetyEightBars)
 {
     const EngineState s97 = FedWith(RandomWalk(97, 1));
     for (int kind = 1; kind <= 5; ++kind) {
-        for (const int x : {-32, 0, 1, 32, 33}) EXPECT_EQ(ComputeIchimokuLine(s97, kind, x), 0.0);
+        for (const int x : {-32, 0, 1, 32, 33}) EXPECT_EQ(reference::ComputeIchimokuLine(s97, kind, x), 0.0);
     }
     const EngineState s98 = FedWith(RandomWalk(98, 1));
-    EXPECT_NE(ComputeIchimokuLine(s98, ConversionLine, 0), 0.0);
-    EXPECT_NE(ComputeIchimokuLine(s98, LeadingSpanB, -32), 0.0);
+    EXPECT_NE(reference::ComputeIchimokuLine(s98, ConversionLine, 0), 0.0);
+    EXPECT_NE(reference::ComputeIchimokuLine(s98, LeadingSpanB, -32), 0.0);
 }
 
 TEST(ComputeIchimokuLine, EdgesOfTheComputedRanges)
 {
     const EngineState s = FedWith(RandomWalk(300, 7));
     const int L = s.lastBarIndex;
-    EXPECT_EQ(ComputeIchimokuLine(s, ConversionLine, L - 15), 0.0);
-    EXPECT_EQ(ComputeIchimokuLine(s, ConversionLine, L - 16), Midpoint(s, L - 16, 16));
-    EXPECT_EQ(ComputeIchimokuLine(s, LeadingSpanB, L - 128), Midpoint(s, L - 96, 96));
-    EXPECT_EQ(ComputeIchimokuLine(s, LeadingSpanB, L - 127), 0.0);
+    EXPECT_EQ(reference::ComputeIchimokuLine(s, ConversionLine, L - 15), 0.0);
+    EXPECT_EQ(reference::ComputeIchimokuLine(s, ConversionLine, L - 16), Midpoint(s, L - 16, 16));
+    EXPECT_EQ(reference::ComputeIchimokuLine(s, LeadingSpanB, L - 128), Midpoint(s, L - 96, 96));
+    EXPECT_EQ(reference::ComputeIchimokuLine(s, LeadingSpanB, L - 127), 0.0);
     // Span A's oldest entry averages a zero base line with the conversion line.
-    EXPECT_EQ(ComputeIchimokuLine(s, LeadingSpanA, L - 63), Midpoint(s, L - 31, 16) * 0.5);
-    EXPECT_EQ(ComputeIchimokuLine(s, LeadingSpanA, -32),
-              (ComputeIchimokuLine(s, ConversionLine, 0) + ComputeIchimokuLine(s, BaseLine, 0)) * 0.5);
-    EXPECT_EQ(ComputeIchimokuLine(s, LaggingLine, 31), 0.0);
-    EXPECT_EQ(ComputeIchimokuLine(s, LaggingLine, 32), s.closeSeries[0]);
-    EXPECT_EQ(ComputeIchimokuLine(s, LaggingLine, 33), s.closeSeries[1]);
-    EXPECT_EQ(ComputeIchimokuLine(s, LaggingLine, L + 31), s.closeSeries[L - 1]);  // close of bar L unused
+    EXPECT_EQ(reference::ComputeIchimokuLine(s, LeadingSpanA, L - 63), Midpoint(s, L - 31, 16) * 0.5);
+    EXPECT_EQ(reference::ComputeIchimokuLine(s, LeadingSpanA, -32),
+              (reference::ComputeIchimokuLine(s, ConversionLine, 0) + reference::ComputeIchimokuLine(s, BaseLine, 0)) * 0.5);
+    EXPECT_EQ(reference::ComputeIchimokuLine(s, LaggingLine, 31), 0.0);
+    EXPECT_EQ(reference::ComputeIchimokuLine(s, LaggingLine, 32), s.closeSeries[0]);
+    EXPECT_EQ(reference::ComputeIchimokuLine(s, LaggingLine, 33), s.closeSeries[1]);
+    EXPECT_EQ(reference::ComputeIchimokuLine(s, LaggingLine, L + 31), s.closeSeries[L - 1]);  // close of bar L unused
 }
 
 TEST(ComputeIchimokuLine, ConstantWindowGivesItsMidpoint)
 {
     const EngineState s = FedWith(Flat(150, 1.25, 0.5));
-    EXPECT_EQ(ComputeIchimokuLine(s, ConversionLine, 3), 1.25);
-    EXPECT_EQ(ComputeIchimokuLine(s, BaseLine, 3), 1.25);
-    EXPECT_EQ(ComputeIchimokuLine(s, LeadingSpanB, 3), 1.25);
+    EXPECT_EQ(reference::ComputeIchimokuLine(s, ConversionLine, 3), 1.25);
+    EXPECT_EQ(reference::ComputeIchimokuLine(s, BaseLine, 3), 1.25);
+    EXPECT_EQ(reference::ComputeIchimokuLine(s, LeadingSpanB, 3), 1.25);
 }
 
 TEST(ComputeIchimokuLine, UnusableLastBarIndexReadsNothing)
 {
     EngineState s = FedWith(RandomWalk(300, 3));
     s.lastBarIndex = 5000;  // what a rejected oversized Rft leaves
-    for (int kind = 1; kind <= 5; ++kind) EXPECT_EQ(ComputeIchimokuLine(s, kind, 33), 0.0);
+    for (int kind = 1; kind <= 5; ++kind) EXPECT_EQ(reference::ComputeIchimokuLine(s, kind, 33), 0.0);
 }
 
 }  // namespace
