@@ -189,8 +189,9 @@ ReplayResult Replay(std::span<const BarRecord> bars, const TestSettings& s, cons
         BarRecord& forming = window.Newest();
         for (int32_t k = 0; k < ticks.count; ++k) {
             const double price = ticks.price[k];
-            forming.low = std::min(forming.low, price);
-            forming.high = std::max(forming.high, price);
+            // Fields of the packed record are read by value, never bound to a reference.
+            if (price < forming.low) forming.low = price;
+            if (price > forming.high) forming.high = price;
             forming.close = price;
             forming.volume = static_cast<double>(k + 1);
 

@@ -16,15 +16,19 @@ using testing::RunScripted;
 using testing::Scenario;
 using testing::Script;
 
+// The packed record's fields are copied out before the comparisons take
+// them by reference.
 void ExpectBar(const BarRecord& got, uint32_t time, double open, double high, double low, double close,
                double volume)
 {
-    EXPECT_EQ(got.time, time);
-    EXPECT_DOUBLE_EQ(got.open, open);
-    EXPECT_DOUBLE_EQ(got.high, high);
-    EXPECT_DOUBLE_EQ(got.low, low);
-    EXPECT_DOUBLE_EQ(got.close, close);
-    EXPECT_DOUBLE_EQ(got.volume, volume);
+    const uint32_t t = got.time;
+    const double o = got.open, h = got.high, l = got.low, c = got.close, v = got.volume;
+    EXPECT_EQ(t, time);
+    EXPECT_DOUBLE_EQ(o, open);
+    EXPECT_DOUBLE_EQ(h, high);
+    EXPECT_DOUBLE_EQ(l, low);
+    EXPECT_DOUBLE_EQ(c, close);
+    EXPECT_DOUBLE_EQ(v, volume);
 }
 
 TEST(Advisor, OpenModeHandsTheWindowOldestFirstWithTheNewestBarAtItsOpen)
@@ -41,7 +45,8 @@ TEST(Advisor, OpenModeHandsTheWindowOldestFirstWithTheNewestBarAtItsOpen)
     EXPECT_EQ(first.barCount, MinWindow);
     ASSERT_EQ(first.bars.size(), static_cast<size_t>(MinWindow));
     EXPECT_TRUE(first.sameArrays);
-    EXPECT_EQ(first.bars.front().time, HourTime(0));
+    const uint32_t oldest = first.bars.front().time;
+    EXPECT_EQ(oldest, HourTime(0));
     ExpectBar(first.bars.back(), Scenario::TimeOf(0), 1.10000, 1.10000, 1.10000, 1.10000, 1.0);
     EXPECT_DOUBLE_EQ(first.bid, 1.10000);
     EXPECT_DOUBLE_EQ(first.ask, 1.10010);
@@ -54,7 +59,8 @@ TEST(Advisor, OpenModeHandsTheWindowOldestFirstWithTheNewestBarAtItsOpen)
     // One bar later the window has moved on by one and the bar before the
     // newest is complete.
     const RftCall& second = script.rft[1];
-    EXPECT_EQ(second.bars.front().time, HourTime(1));
+    const uint32_t oldestNext = second.bars.front().time;
+    EXPECT_EQ(oldestNext, HourTime(1));
     ExpectBar(second.bars[second.bars.size() - 2], Scenario::TimeOf(0), 1.10000, 1.10070, 1.09950, 1.10020, 100.0);
     ExpectBar(second.bars.back(), Scenario::TimeOf(1), 1.10020, 1.10020, 1.10020, 1.10020, 1.0);
     EXPECT_DOUBLE_EQ(second.bid, 1.10020);
@@ -103,7 +109,8 @@ TEST(Advisor, HandsTheNewestPositionAndFeedsAgainAfterAClose)
     EXPECT_EQ(script.rft[2].positionType, 1);
     EXPECT_DOUBLE_EQ(script.rft[3].positionOpenPrice, 1.10010);  // fed again: the buy is left
     EXPECT_EQ(script.rft[3].positionType, 0);
-    EXPECT_EQ(script.rft[3].bars.back().time, Scenario::TimeOf(2));
+    const uint32_t fedAgainAt = script.rft[3].bars.back().time;
+    EXPECT_EQ(fedAgainAt, Scenario::TimeOf(2));
     // Both questions are asked on every tick.
     EXPECT_EQ(script.closeCalls, 3);
     EXPECT_EQ(script.openCalls, 3);

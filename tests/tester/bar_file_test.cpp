@@ -18,13 +18,16 @@ TEST(BarFile, HistoryCenterExport)
                                    "a.csv");
     EXPECT_EQ(data.format, BarFormat::HistoryCenter);
     ASSERT_EQ(data.bars.size(), 2u);
+    // Copied out of the packed record before the comparisons bind references.
     const BarRecord& b = data.bars[0];
-    EXPECT_EQ(b.time, At(2024, 3, 1, 0, 0));
-    EXPECT_DOUBLE_EQ(b.open, 1.08);
-    EXPECT_DOUBLE_EQ(b.high, 1.081);  // the record keeps low before high
-    EXPECT_DOUBLE_EQ(b.low, 1.079);
-    EXPECT_DOUBLE_EQ(b.close, 1.0805);
-    EXPECT_DOUBLE_EQ(b.volume, 1200.0);
+    const uint32_t time = b.time;
+    const double open = b.open, high = b.high, low = b.low, close = b.close, volume = b.volume;
+    EXPECT_EQ(time, At(2024, 3, 1, 0, 0));
+    EXPECT_DOUBLE_EQ(open, 1.08);
+    EXPECT_DOUBLE_EQ(high, 1.081);  // the record keeps low before high
+    EXPECT_DOUBLE_EQ(low, 1.079);
+    EXPECT_DOUBLE_EQ(close, 1.0805);
+    EXPECT_DOUBLE_EQ(volume, 1200.0);
     EXPECT_EQ(data.digits, 5);
     EXPECT_EQ(data.timeframeSeconds, 3600u);
 }
@@ -38,7 +41,8 @@ TEST(BarFile, HeaderFormatWithJoinedDateAndTime)
                                    "b.csv");
     EXPECT_EQ(data.format, BarFormat::Header);
     ASSERT_EQ(data.bars.size(), 2u);
-    EXPECT_EQ(data.bars[1].time, At(2021, 1, 4, 0, 15));
+    const uint32_t second = data.bars[1].time;
+    EXPECT_EQ(second, At(2021, 1, 4, 0, 15));
     EXPECT_EQ(data.digits, 3);
     EXPECT_EQ(data.timeframeSeconds, 900u);
 }
