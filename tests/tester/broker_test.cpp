@@ -3,6 +3,7 @@
 // and refused orders. Every expected number is worked out in the comments.
 #include <cmath>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,8 @@ const FillCase BuyFills[] = {
     {"gap through the take-profit", {{1.10000, 1.10030, 1.09950, 1.09980}, {1.10100, 1.10150, 1.10050, 1.10100}},
      {CloseReason::TakeProfit, 1.10100, 9.00, 1}, {CloseReason::TakeProfit, 1.10100, 9.00, 1}},
 };
+
+void PrintTo(const FillCase& c, std::ostream* os) { *os << c.name; }
 
 class BuyFillTest : public ::testing::TestWithParam<std::tuple<FillCase, Model>> {};
 
