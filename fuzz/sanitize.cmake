@@ -19,5 +19,9 @@ set(TORVIK_SANITIZER_FLAGS
 set(CMAKE_CXX_FLAGS "${TORVIK_SANITIZER_FLAGS}" CACHE STRING "")
 set(CMAKE_C_FLAGS "${TORVIK_SANITIZER_FLAGS}" CACHE STRING "")
 set(CMAKE_EXE_LINKER_FLAGS "${TORVIK_SANITIZER_FLAGS}" CACHE STRING "")
-set(CMAKE_SHARED_LINKER_FLAGS "${TORVIK_SANITIZER_FLAGS}" CACHE STRING "")
+# A shared library gets no sanitizer runtime of its own; linking it against
+# the shared one resolves its checks (the deliverables link with
+# --no-undefined). No program here loads them, so the programs keep the
+# static runtime.
+set(CMAKE_SHARED_LINKER_FLAGS "${TORVIK_SANITIZER_FLAGS} -shared-libasan" CACHE STRING "")
 set(TORVIK_BUILD_FUZZER ON CACHE BOOL "")

@@ -11,6 +11,8 @@ packages=(
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 g++-multilib qemu-user-static
+  # the sanitizer build and the fuzzer (libFuzzer and the sanitizer runtimes)
+  clang libclang-rt-14-dev
 )
 
 missing=()

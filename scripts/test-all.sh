@@ -17,4 +17,10 @@ scripts/test-i386.sh
 echo "== Windows DLLs: 32-bit build and inspection, 64-bit load test in wine64"
 scripts/test-windows.sh
 
+echo "== all tests and the fuzz corpus under AddressSanitizer and UndefinedBehaviorSanitizer"
+scripts/test-sanitize.sh
+
+echo "== fuzz corpus 32-bit under qemu, then a minute of fuzzing the exports"
+scripts/test-fuzz.sh
+
 echo "== all tests passed"

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "engine/engine_state.h"
 #include "support/random_bars.h"
@@ -14,6 +16,17 @@ namespace torvik {
 namespace {
 
 using namespace testing;
+
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double Inf = std::numeric_limits<double>::infinity();
+
+// The exports share the one engine record: every test starts and leaves it
+// as it is at load.
+class Hardening : public ::testing::Test {
+protected:
+    void SetUp() override { engineState = EngineState{}; }
+    void TearDown() override { engineState = EngineState{}; }
+};
 
 struct Host {
     Bars bars = RandomWalk(300, 7);
@@ -40,7 +53,7 @@ struct Host {
 // A barCount of 0 or less, or one the series cannot hold, leaves lastBarIndex
 // negative (down to -2147483648 when barCount is -2147483647) or beyond the
 // series; the decisions must then see no bars, exactly as with barCount 0.
-TEST(Hardening, BarCountsThatLeaveNoUsableBarsDecideAsWithNone)
+TEST_F(Hardening, BarCountsThatLeaveNoUsableBarsDecideAsWithNone)
 {
     for (const double openPrice : {0.0, 1.3}) {
         Host host;
@@ -55,6 +68,133 @@ TEST(Hardening, BarCountsThatLeaveNoUsableBarsDecideAsWithNone)
             EXPECT_EQ(::OpenSignal(), open) << "barCount " << barCount << ", open price " << openPrice;
             EXPECT_EQ(::CloseSignal(), close) << "barCount " << barCount << ", open price " << openPrice;
         }
+    }
+}
+
+Bars WithEveryPrice(Bars bars, double price, double volume)
+{
+    for (BarRecord& b : bars) b = Bar(price, price, price, price, volume);
+    return bars;
+}
+
+// Bars of not-a-number (or infinite) prices and volumes give statistics that
+// RoundHalfUpToInt turns into 0 or -2147483648: calibration then derives
+// its values as for bars without range or volume, and no decision fires,
+// not even with a position open.
+TEST_F(Hardening, BarsThatAreNotNumbersCalibrateSafelyAndNeverDecide)
+{
+    const auto calibrate = [](const Bars& bars, double openPrice) {
+        engineState = EngineState{};
+        const int32_t n = static_cast<int32_t>(bars.size());
+        EXPECT_EQ(::Rft(n, bars.data(), n, bars.data(), n, bars.data(), n, 1.10012, 1.1, 5, 0.00001, openPrice, 0, 4),
+                  0);
+        EXPECT_EQ(::IniAll("XAGEUR", "EUR"), 0);
+    };
+    const Bars shape = RandomWalk(300, 11);
+    calibrate(WithEveryPrice(shape, 1.1, 0.0), 0.0);
+    const EngineState flat = engineState;
+
+    for (const double bad : {NaN, -NaN}) {
+        for (const double openPrice : {0.0, 1.09, 1.11}) {
+            calibrate(WithEveryPrice(shape, bad, bad), openPrice);
+            EXPECT_EQ(engineState.stopLossPips, flat.stopLossPips);
+            EXPECT_EQ(engineState.takeProfitPips, flat.takeProfitPips);
+            EXPECT_EQ(engineState.hhh2, flat.hhh2);
+            EXPECT_EQ(engineState.smmaPeriod, flat.smmaPeriod);
+            EXPECT_EQ(engineState.cciLevel, flat.cciLevel);
+            EXPECT_EQ(::OpenSignal(), 0) << openPrice;
+            EXPECT_EQ(::CloseSignal(), 0) << openPrice;
+        }
+    }
+    for (const double bad : {Inf, -Inf}) {
+        calibrate(WithEveryPrice(shape, bad, bad), 1.09);
+        EXPECT_EQ(::OpenSignal(), 0);
+        EXPECT_EQ(::CloseSignal(), 0);
+    }
+}
+
+// Quotes a host should never pass: what Rft stores, what the getters answer
+// after IniAll, and that no decision fires without a position.
+TEST_F(Hardening, QuotesOutsideTheirDomain)
+{
+    const Bars bars = RandomWalk(300, 13);
+    const int32_t n = static_cast<int32_t>(bars.size());
+    const double close = bars.back().close;
+    struct Case {
+        const char* what;
+        double ask, bid, point;
+        int32_t digits, pipMode;
+        int32_t spreadPoints;
+        double dpp;      // not a number: any not-a-number
+        bool potpIsNaN;  // pipDigits outside 0..9 with a nonzero distance
+    };
+    const Case cases[] = {
+        {"zero point", close + 0.00012, close, 0.0, 5, 4, INT32_MIN, 0.0, false},
+        {"zero point, zero spread", close, close, 0.0, 5, 4, INT32_MIN, 0.0, false},
+        {"negative point", close + 0.00012, close, -0.00001, 5, 4, -11, -0.0001, false},
+        {"not-a-number point", close + 0.00012, close, NaN, 5, 4, INT32_MIN, NaN, false},
+        {"not-a-number ask and bid", NaN, NaN, 0.00001, 5, 4, INT32_MIN, 0.0001, false},
+        {"infinite ask", Inf, close, 0.00001, 5, 4, INT32_MIN, 0.0001, false},
+        {"twelve digits", close + 0.00012, close, 0.00001, 12, 4, 11, 0.0001, true},
+        {"most negative digits", close + 0.00012, close, 0.00001, INT32_MIN, 4, 11, 0.0001, true},
+        {"most negative pipMode", close + 0.00012, close, 0.00001, 5, INT32_MIN, 11, 0.0001, false},
+    };
+    for (const Case& c : cases) {
+        engineState = EngineState{};
+        EXPECT_EQ(::Rft(n, bars.data(), n, bars.data(), n, bars.data(), n, c.ask, c.bid, c.digits, c.point, 0.0, 0,
+                        c.pipMode),
+                  0)
+            << c.what;
+        EXPECT_EQ(engineState.spreadPoints, c.spreadPoints) << c.what;
+        for (const char* symbol : {"EURUSD", "XAGEUR"}) {
+            EXPECT_EQ(::IniAll(symbol, "USD"), 0) << c.what;
+            if (std::isnan(c.dpp)) EXPECT_TRUE(std::isnan(::Dpp())) << c.what;
+            else EXPECT_EQ(::Dpp(), c.dpp) << c.what;
+            EXPECT_EQ(std::isnan(::PoTP()), c.potpIsNaN) << c.what << " " << symbol;
+            EXPECT_EQ(::OpenSignal(), 0) << c.what << " " << symbol;
+            EXPECT_EQ(::CloseSignal(), 0) << c.what << " " << symbol;
+        }
+    }
+}
+
+TEST_F(Hardening, NullTextsCalibrateAsEmptyTexts)
+{
+    const Host host;
+    host.Rft(300);
+    ::IniAll("", "");
+    const EngineState empty = engineState;
+    for (const char* symbol : {static_cast<const char*>(nullptr), ""}) {
+        for (const char* currency : {static_cast<const char*>(nullptr), ""}) {
+            ::IniAll("EURUSD", "USD");  // something else first
+            EXPECT_EQ(::IniAll(symbol, currency), 0);
+            EXPECT_EQ(engineState.profileMatched, 0);
+            EXPECT_EQ(engineState.pipSize, empty.pipSize);
+            EXPECT_EQ(engineState.hhh2, empty.hhh2);
+            EXPECT_EQ(engineState.stopLossPips, empty.stopLossPips);
+        }
+    }
+}
+
+// Not a number in one argument of LOT on a "USD" symbol: no comparison with it
+// holds, so a lot that became not a number rounds to 0 and ends at minLot, a
+// not-a-number margin cuts the lot back to just under twice minLot, and a
+// not-a-number limit is never applied.
+TEST_F(Hardening, LotWithArgumentsThatAreNotNumbers)
+{
+    struct Case {
+        const char* what;
+        int argument;  // 0 fixedLot .. 8 marginPerLot, as in the export
+        double expected;
+    };
+    const Case cases[] = {
+        {"fixedLot", 0, 0.2},       {"riskPercent", 1, 0.01}, {"riskMultiplier", 2, 0.01}, {"minLot", 3, 0.2},
+        {"maxLot", 4, 0.2},         {"accountFunds", 7, 0.01}, {"marginPerLot", 8, 0.02},
+    };
+    for (const Case& c : cases) {
+        double a[9] = {0.1, 2.0, 1.0, 0.01, 100.0, 0.01, 0.0, 10000.0, 1000.0};
+        a[c.argument] = NaN;
+        const double lot = ::LOT(a[0], a[1], a[2], a[3], a[4], a[5], 100000, a[7], a[8], 1, "EURUSD");
+        EXPECT_DOUBLE_EQ(lot, c.expected) << c.what;
     }
 }
 

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# The fuzz stage, after scripts/test-i386.sh and scripts/test-sanitize.sh:
+#  1. the fuzz corpus replayed by the static 32-bit binaries under qemu, in
+#     the build/i386 tree that the 32-bit stage configured;
+#  2. the libFuzzer targets of build/sanitize for a bounded time on top of
+#     fuzz/corpus: English for FUZZ_SECONDS (60 by default), Russian for a
+#     sixth of that. New inputs go to build/sanitize/fuzz-run, never into the
+#     repository; a crash, a sanitizer report, a broken invariant or a slow
+#     call leaves its input in build/sanitize/fuzz-run/artifacts and fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+seconds=${FUZZ_SECONDS:-60}
+
+if [ -f build/i386/build.ninja ] && command -v qemu-i386-static >/dev/null; then
+  echo "-- fuzz corpus replay, 32-bit under qemu-i386-static"
+  log=build/i386/fuzz-build.log
+  if ! cmake --build build/i386 -j "$jobs" --target torvik_corpus_replay_eng torvik_corpus_replay_rus >"$log" 2>&1; then
+    cat "$log"
+    exit 1
+  fi
+  ctest --test-dir build/i386 --output-on-failure -R '^fuzz_corpus_replay_'
+else
+  echo "SKIP 32-bit corpus replay: build/i386 not configured (scripts/test-i386.sh) or qemu-user-static missing"
+fi
+
+[ -f build/sanitize/build.ninja ] || { echo "FAIL build/sanitize missing: run scripts/test-sanitize.sh first"; exit 1; }
+cmake --build build/sanitize -j "$jobs" --target torvik_fuzz_eng torvik_fuzz_rus >/dev/null
+
+run=build/sanitize/fuzz-run
+rm -rf "$run"
+mkdir -p "$run/artifacts"
+fuzz() {  # language, seconds
+  local corpus="$run/corpus-$1" log="$run/fuzz-$1.log"
+  mkdir -p "$corpus"
+  echo "-- libFuzzer, $1 build, ${2}s on top of fuzz/corpus"
+  if ! build/sanitize/fuzz/torvik_fuzz_"$1" -max_total_time="$2" -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix="$run/artifacts/" -print_final_stats=1 "$corpus" fuzz/corpus >"$log" 2>&1; then
+    grep -v '^replaying' "$log" | tail -60
+    echo "FAIL the fuzzer found an input that breaks the library: $(ls "$run/artifacts")"
+    echo "     replay it with build/sanitize/fuzz/torvik_corpus_replay_$1 FILE (TORVIK_FUZZ_TRACE=1 prints the calls)"
+    exit 1
+  fi
+  grep -E '^#[0-9]+.*(pulse|DONE)|^stat::(number_of_executed_units|average_exec_per_sec|new_units_added)' "$log" | tail -4
+}
+fuzz eng "$seconds"
+fuzz rus $(( (seconds + 5) / 6 ))
