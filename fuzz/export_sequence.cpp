@@ -162,7 +162,8 @@ double ReadDouble(ByteReader& r, double base, double unit)
 // ---- what the host passes
 
 struct HostArray {
-    std::unique_ptr<BarRecord[]> records;
+    std::unique_ptr<unsigned char[]> storage;
+    BarRecord* records = nullptr;
     int32_t owned = 0;  // records allocated
     const BarRecord* pointer = nullptr;
     int32_t total = 0;  // what the host claims
@@ -303,7 +304,10 @@ void FillContent(ByteReader& r, BarRecord* bars, int32_t count)
 HostArray ReadArray(ByteReader& r, int32_t barCount, const HostArray* series)
 {
     HostArray a;
-    const uint8_t kind = r.U8() % ArrayKindCount;
+    const uint8_t kindByte = r.U8();
+    const uint8_t kind = kindByte % ArrayKindCount;
+    // The host's records are packed and may start at any address.
+    const std::size_t misalignment = (kindByte / ArrayKindCount) % 8;
     a.total = ReadTotal(r, barCount);
     if (kind == ArrayNull) return a;
     if (kind == ArrayAliasOfSeries && series != nullptr) {
@@ -315,9 +319,11 @@ HostArray ReadArray(ByteReader& r, int32_t barCount, const HostArray* series)
     // Exactly the records claimed, so that a read past them is caught; a
     // negative total comes with a small real array.
     a.owned = a.total >= 0 ? a.total : 2;
-    a.records.reset(new BarRecord[static_cast<std::size_t>(a.owned)]);
-    a.pointer = a.records.get();
-    FillContent(r, a.records.get(), a.owned);
+    const std::size_t bytes = sizeof(BarRecord) * static_cast<std::size_t>(a.owned);
+    a.storage.reset(new unsigned char[misalignment + bytes]);
+    a.records = reinterpret_cast<BarRecord*>(a.storage.get() + misalignment);
+    a.pointer = a.records;
+    FillContent(r, a.records, a.owned);
     return a;
 }
 

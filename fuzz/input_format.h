@@ -47,7 +47,9 @@ inline constexpr uint8_t DoubleRawFrom = 192;
 inline constexpr uint8_t DoubleNear = 0x80;
 inline constexpr uint8_t DoubleRaw = 0xFF;
 
-// A bar array of Rft: a kind byte (modulo ArrayKindCount), then for an own
+// A bar array of Rft: a kind byte (modulo ArrayKindCount; the byte divided
+// by ArrayKindCount, modulo 8, is how many bytes past an 8-byte boundary an
+// own array starts, as packed records may), then for an own
 // array its total (an int whose table is relative to barCount, see
 // TotalFromTable) and its content; an alias repeats the series array's
 // pointer with a total of its own (cut to what that array owns).
