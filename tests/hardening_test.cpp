@@ -111,6 +111,15 @@ TEST_F(Hardening, BarsThatAreNotNumbersCalibrateSafelyAndNeverDecide)
         EXPECT_EQ(::OpenSignal(), 0);
         EXPECT_EQ(::CloseSignal(), 0);
     }
+    // Ordinary bars, but an ask and a bid that are not numbers: each exit
+    // rule compares one of them, so none holds.
+    for (const double openPrice : {0.0, 1.09, 1.11}) {
+        const int32_t n = static_cast<int32_t>(shape.size());
+        ::Rft(n, shape.data(), n, shape.data(), n, shape.data(), n, NaN, NaN, 5, 0.00001, openPrice, 1, 4);
+        EXPECT_EQ(::IniAll("EURUSD", "USD"), 0);
+        EXPECT_EQ(::OpenSignal(), 0) << openPrice;
+        EXPECT_EQ(::CloseSignal(), 0) << openPrice;
+    }
 }
 
 // Quotes a host should never pass: what Rft stores, what the getters answer
