@@ -33,6 +33,7 @@ struct Options {
     std::string from;
     std::string to;
     std::string report;
+    std::string signals = "fast";
     bool quiet = false;
 };
 
@@ -160,6 +161,10 @@ void AddOptions(CLI::App& app, Options& o, TestSettings& s)
     app.add_option("--from", o.from, "First day (or \"YYYY.MM.DD HH:MM\") of the test; earlier bars are history");
     app.add_option("--to", o.to, "Last day (or \"YYYY.MM.DD HH:MM\") of the test");
     app.add_option("--report", o.report, "Folder for report.json, trades.csv, equity.csv and report.html");
+    app.add_option("--signals", o.signals, "fast: the library's decisions as shipped; reference: their "
+                                           "straightforward form, to check that both trade alike (slow without "
+                                           "a profile)")
+        ->capture_default_str();
     app.add_flag("-q,--quiet", o.quiet, "No progress bar and no timing line on stderr");
     app.set_version_flag("--version", std::string("torvik-tester 1.0.0"));
 }
@@ -168,6 +173,9 @@ void CheckOptions(const Options& o, const TestSettings& s)
 {
     if (o.model != "open" && o.model != "ohlc") {
         throw CLI::ValidationError("--model", "\"" + o.model + "\" is neither open nor ohlc");
+    }
+    if (o.signals != "fast" && o.signals != "reference") {
+        throw CLI::ValidationError("--signals", "\"" + o.signals + "\" is neither fast nor reference");
     }
     if (s.window < MinWindow || s.window > MaxWindow) {
         throw CLI::ValidationError("--window", fmt::format("{} is outside {} to {}: the library takes at most {} "
@@ -215,6 +223,7 @@ int RunTest(const Options& o, TestSettings s, std::ostream& out, std::ostream& e
 
     Progress progress{&err};
     ReplayHooks hooks;
+    if (o.signals == "reference") hooks.library = &ReferenceExports();
     if (progressBar && !o.quiet) {
         hooks.progress = &DrawProgress;
         hooks.progressContext = &progress;

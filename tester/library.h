@@ -27,4 +27,10 @@ struct Library {
 // built from them.
 const Library& Exports();
 
+// The same exports with OpenSignal and CloseSignal answered by the
+// straightforward form of the two decisions, on the same engine record. The
+// library's fast form must trade exactly alike; this table lets a replay show
+// it. Slow: without a profile every entry decision rebuilds the lines 22 times.
+const Library& ReferenceExports();
+
 }  // namespace torvik::tester
