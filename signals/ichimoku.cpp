@@ -9,31 +9,28 @@ namespace {
 // greater and a later low the minimum only when strictly lower, so equal,
 // signed-zero and not-a-number prices resolve as in a scan of each window
 // on its own: the longer windows simply continue the shorter one's scan.
-class WindowScan {
-public:
-    WindowScan(const EngineState& s, int32_t newest)
-        : s_(s), newest_(newest), next_(newest + 1), highest_(s.highSeries[newest]), lowest_(s.lowSeries[newest])
-    {
-    }
-
-    // The midpoint of the window of the given length; the caller keeps its
-    // oldest bar inside the series and asks for growing lengths.
-    double MidpointOver(int32_t window)
-    {
-        for (; next_ < newest_ + window; ++next_) {
-            if (s_.highSeries[next_] > highest_) highest_ = s_.highSeries[next_];
-            if (s_.lowSeries[next_] < lowest_) lowest_ = s_.lowSeries[next_];
-        }
-        return (highest_ + lowest_) * 0.5;
-    }
-
-private:
-    const EngineState& s_;
-    int32_t newest_;
-    int32_t next_;
-    double highest_;
-    double lowest_;
+struct WindowScan {
+    int32_t newest;
+    int32_t next;  // the next older bar to take in
+    double highest;
+    double lowest;
 };
+
+WindowScan StartWindowScan(const EngineState& s, int32_t newest)
+{
+    return WindowScan{newest, newest + 1, s.highSeries[newest], s.lowSeries[newest]};
+}
+
+// The midpoint of the window of the given length; the caller keeps its
+// oldest bar inside the series and asks for growing lengths.
+double MidpointOver(const EngineState& s, WindowScan& scan, int32_t window)
+{
+    for (; scan.next < scan.newest + window; ++scan.next) {
+        if (s.highSeries[scan.next] > scan.highest) scan.highest = s.highSeries[scan.next];
+        if (s.lowSeries[scan.next] < scan.lowest) scan.lowest = s.lowSeries[scan.next];
+    }
+    return (scan.highest + scan.lowest) * 0.5;
+}
 
 }  // namespace
 
@@ -47,13 +44,13 @@ IchimokuEntries ComputeIchimokuEntries(const EngineState& s, int32_t x)
     // entry every line is 0.0.
     if (x > L - ConversionWindow) return e;
 
-    WindowScan scan(s, x);
-    e.conversion = scan.MidpointOver(ConversionWindow);
-    if (x <= L - BaseWindow) e.base = scan.MidpointOver(BaseWindow);
+    WindowScan scan = StartWindowScan(s, x);
+    e.conversion = MidpointOver(s, scan, ConversionWindow);
+    if (x <= L - BaseWindow) e.base = MidpointOver(s, scan, BaseWindow);
     // Span A starts one bar older than the base line: its oldest entry
     // averages the conversion line with the base line's 0.0.
     if (x <= L - (BaseWindow - 1)) e.spanA = (e.base + e.conversion) * 0.5;
-    if (x <= L - SpanBWindow) e.spanB = scan.MidpointOver(SpanBWindow);
+    if (x <= L - SpanBWindow) e.spanB = MidpointOver(s, scan, SpanBWindow);
     return e;
 }
 

@@ -17,58 +17,52 @@ namespace {
 // and divides by P at bar L-P; every newer bar then gives
 // ((P-1) x previous + sample) / P. Each step waits for the one before it, so
 // this chain of some L - P multiply-add-divides sets the pace of the walk.
-class SmoothedWalk {
-public:
-    SmoothedWalk(int32_t period, int32_t L)
-        : seedBar_(L - period), divisor_(static_cast<double>(period)), keep_(static_cast<double>(period - 1))
-    {
-    }
-
-    void Visit(int32_t i, double sample)
-    {
-        if (i >= seedBar_) {
-            sum_ += sample;
-            if (i == seedBar_) value_ = sum_ / divisor_;
-        } else {
-            value_ = (keep_ * value_ + sample) / divisor_;
-        }
-    }
-
-    double Value() const { return value_; }
-
-private:
-    int32_t seedBar_;
-    double divisor_;
-    double keep_;
-    double sum_ = 0.0;
-    double value_ = 0.0;
+struct SmoothedWalk {
+    int32_t seedBar;
+    double divisor;
+    double keep;
+    double sum;
+    double value;
 };
+
+SmoothedWalk StartSmoothedWalk(int32_t period, int32_t L)
+{
+    return SmoothedWalk{L - period, static_cast<double>(period), static_cast<double>(period - 1), 0.0, 0.0};
+}
+
+void VisitSmoothed(SmoothedWalk& w, int32_t i, double sample)
+{
+    if (i >= w.seedBar) {
+        w.sum += sample;
+        if (i == w.seedBar) w.value = w.sum / w.divisor;
+    } else {
+        w.value = (w.keep * w.value + sample) / w.divisor;
+    }
+}
 
 // The running sum of a simple average, from the oldest window: the P-1
 // oldest samples go in first; from bar L-P on, each bar's sample goes in, the
 // average at that bar is the sum over P, and then the sample P-1 bars older
 // goes out. Bar 1's average is taken right after bar 1's sample went in, so
 // the walk never takes the last sample out.
-class RunningSumWalk {
-public:
-    RunningSumWalk(int32_t period, int32_t L) : period_(period), firstWindowBar_(L - period) {}
-
-    // sampleAt(i) gives the sample of bar i; it is asked again for a bar
-    // when that bar's sample leaves the window.
-    template <typename SampleAt>
-    void Visit(int32_t i, const SampleAt& sampleAt)
-    {
-        sum_ += sampleAt(i);
-        if (i <= firstWindowBar_ && i > KernelBar) sum_ -= sampleAt(i + period_ - 1);
-    }
-
-    double Average() const { return sum_ / static_cast<double>(period_); }
-
-private:
-    int32_t period_;
-    int32_t firstWindowBar_;
-    double sum_ = 0.0;
+struct RunningSumWalk {
+    int32_t period;
+    int32_t firstWindowBar;
+    double sum;
 };
+
+RunningSumWalk StartRunningSumWalk(int32_t period, int32_t L) { return RunningSumWalk{period, L - period, 0.0}; }
+
+// sampleAt(i) gives the sample of bar i; it is asked again for a bar when
+// that bar's sample leaves the window.
+template <typename SampleAt>
+void VisitRunningSum(RunningSumWalk& w, int32_t i, const SampleAt& sampleAt)
+{
+    w.sum += sampleAt(i);
+    if (i <= w.firstWindowBar && i > KernelBar) w.sum -= sampleAt(i + w.period - 1);
+}
+
+double RunningAverage(const RunningSumWalk& w) { return w.sum / static_cast<double>(w.period); }
 
 // The true range of bar i against the close of the next older bar; bar L-1
 // has only its own range, since the close of bar L is not used.
@@ -102,9 +96,9 @@ WalkedKernels ComputeWalkedKernels(const EngineState& s, int32_t smmaPeriod, int
     const bool trueRangeDefined = atrPeriod >= 1 && atrPeriod <= MaxAtrPeriod && L > atrPeriod;
     const bool cciDefined = cciPeriod > 1 && L > cciPeriod;
 
-    SmoothedWalk smoothed(smoothedDefined ? smmaPeriod : 1, L);
-    RunningSumWalk trueRange(trueRangeDefined ? atrPeriod : 1, L);
-    RunningSumWalk typical(cciDefined ? cciPeriod : 1, L);
+    SmoothedWalk smoothed = StartSmoothedWalk(smoothedDefined ? smmaPeriod : 1, L);
+    RunningSumWalk trueRange = StartRunningSumWalk(trueRangeDefined ? atrPeriod : 1, L);
+    RunningSumWalk typical = StartRunningSumWalk(cciDefined ? cciPeriod : 1, L);
     const auto trueRangeAt = [&s, L](int32_t i) { return TrueRange(s, L, i); };
     const auto typicalAt = [&s](int32_t i) { return s.typicalSeries[i]; };
 
@@ -112,16 +106,16 @@ WalkedKernels ComputeWalkedKernels(const EngineState& s, int32_t smmaPeriod, int
     // the running sums proceed while the smoothed step waits on its division.
     if (smoothedDefined || trueRangeDefined || cciDefined) {
         for (int32_t i = L - 1; i >= KernelBar; --i) {
-            if (smoothedDefined) smoothed.Visit(i, s.closeSeries[i]);
-            if (trueRangeDefined) trueRange.Visit(i, trueRangeAt);
-            if (cciDefined) typical.Visit(i, typicalAt);
+            if (smoothedDefined) VisitSmoothed(smoothed, i, s.closeSeries[i]);
+            if (trueRangeDefined) VisitRunningSum(trueRange, i, trueRangeAt);
+            if (cciDefined) VisitRunningSum(typical, i, typicalAt);
         }
     }
 
     WalkedKernels k{};
-    if (smoothedDefined) k.smoothedClose = smoothed.Value();
-    if (trueRangeDefined) k.averageTrueRange = trueRange.Average();
-    if (cciDefined) k.cci = CciFromMean(s, cciPeriod, typical.Average());
+    if (smoothedDefined) k.smoothedClose = smoothed.value;
+    if (trueRangeDefined) k.averageTrueRange = RunningAverage(trueRange);
+    if (cciDefined) k.cci = CciFromMean(s, cciPeriod, RunningAverage(typical));
     return k;
 }
 
