@@ -37,6 +37,14 @@ void UpdateEntryPermissions(EngineState& s)
     }
 }
 
+bool BeginEntryDecision(EngineState& s)
+{
+    s.buyEntryAllowed = 0;
+    s.sellEntryAllowed = 0;
+    UpdateEntryPermissions(s);
+    return s.profileMatched == 0 || s.profileMatched == 1;
+}
+
 int32_t ScoreIchimoku(const IchimokuScoreInputs& in)
 {
     const int32_t votes[ScoreVoteCount] = {
@@ -155,10 +163,7 @@ EntryInputs GatherEntryInputs(const EngineState& s)
 
 int32_t OpenSignal(EngineState& s)
 {
-    s.buyEntryAllowed = 0;
-    s.sellEntryAllowed = 0;
-    UpdateEntryPermissions(s);
-    if (s.profileMatched != 0 && s.profileMatched != 1) return SignalNone;
+    if (!BeginEntryDecision(s)) return SignalNone;
 
     int32_t scoreNow = 0;
     int32_t scorePrev = 0;

@@ -46,6 +46,11 @@ double PipsToPrice(const EngineState& s, int32_t pips);
 // Sets buyEntryAllowed and sellEntryAllowed from the open position.
 void UpdateEntryPermissions(EngineState& s);
 
+// The start of every entry decision: clears both flags and sets them from
+// the open position. False when profileMatched selects no rule set, so that
+// the answer is 0 whatever the tests say.
+bool BeginEntryDecision(EngineState& s);
+
 // Fifteen votes: the number of bullish votes when they outnumber the bearish
 // ones, minus the number of bearish votes in the opposite case, else 0.
 int32_t ScoreIchimoku(const IchimokuScoreInputs& in);

@@ -52,10 +52,7 @@ bool CheckSellEntry(const EngineState& s) { return torvik::CheckSellEntry(s, ref
 
 int32_t OpenSignal(EngineState& s)
 {
-    s.buyEntryAllowed = 0;
-    s.sellEntryAllowed = 0;
-    UpdateEntryPermissions(s);
-    if (s.profileMatched != 0 && s.profileMatched != 1) return SignalNone;
+    if (!BeginEntryDecision(s)) return SignalNone;
 
     int32_t scoreNow = 0;
     int32_t scorePrev = 0;
