@@ -19,6 +19,8 @@
 #include "fuzz/input_format.h"
 #include "market/bar_record.h"
 #include "messages/error_description.h"
+#include "signals/reference/entry_signal.h"
+#include "signals/reference/exit_signal.h"
 
 namespace torvik::fuzz {
 
@@ -635,6 +637,16 @@ private:
         const int32_t again = Timed(index_, "OpenSignal (repeated)", [] { return ::OpenSignal(); });
         if (again != result) Fail(index_, "OpenSignal (repeated)", "another answer on an unchanged record");
         CheckWrites(index_, "OpenSignal (repeated)", first, 0, SeriesCapacity);
+        // The straightforward form is the definition the library's decision
+        // must match, also on records no real host would produce.
+        EngineState reference = before;
+        if (torvik::reference::OpenSignal(reference) != result) {
+            Fail(index_, "OpenSignal", "another answer than the straightforward form");
+        }
+        if (reference.buyEntryAllowed != engineState.buyEntryAllowed ||
+            reference.sellEntryAllowed != engineState.sellEntryAllowed) {
+            Fail(index_, "OpenSignal", "other entry flags than the straightforward form");
+        }
     }
 
     void CallCloseSignalExport(bool repeat)
@@ -647,6 +659,9 @@ private:
         if (!repeat) return;
         const int32_t again = Timed(index_, "CloseSignal (repeated)", [] { return ::CloseSignal(); });
         if (again != result) Fail(index_, "CloseSignal (repeated)", "another answer on an unchanged record");
+        if (torvik::reference::CloseSignal(engineState) != result) {
+            Fail(index_, "CloseSignal", "another answer than the straightforward form");
+        }
     }
 
     void CallRewsExport()

@@ -34,8 +34,8 @@ enum Call : uint8_t {
     CallCount,
 };
 
-// A call byte with this bit also repeats a decision on the unchanged record,
-// which must give the same answer.
+// A call byte with this bit also repeats a decision on the unchanged record
+// and asks the straightforward form of the decision; all must agree.
 inline constexpr uint8_t CallRepeatBit = 0x80;
 
 inline constexpr uint8_t IntRangeFrom = 128;
