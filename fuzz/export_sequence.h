@@ -21,7 +21,8 @@ namespace torvik::fuzz {
 //     keeps), and the two constants never change;
 //   - the getters answer zero while no IniAll has run since load or rews;
 //   - a repeated decision on an unchanged record gives the same answer, and
-//     the answer of the straightforward form (torvik::reference);
+//     the answer of the straightforward form (torvik::reference; for
+//     OpenSignal, whose straightforward form is slow, once per input);
 //   - no call takes longer than the limit (TORVIK_FUZZ_CALL_LIMIT_MS, 50 ms
 //     by default: generous for sanitizers and emulators, far beyond the
 //     time an export needs), both on a steady clock and on the processor.
