@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cinttypes>
-#include <ctime>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -410,42 +409,49 @@ bool Tracing()
 // The slowest call of each export so far, for the replay's summary.
 struct Slowest {
     const char* call = nullptr;
-    double wallMs = 0.0;
-    double cpuMs = 0.0;
+    double ms = 0.0;
 };
 Slowest slowestCalls[24];  // more than the names passed to Timed
 
-void NoteSlowest(const char* call, double wallMs, double cpuMs)
+void NoteSlowest(const char* call, double ms)
 {
     for (Slowest& s : slowestCalls) {
         if (s.call == nullptr || s.call == call) {  // the names are literals
             s.call = call;
-            s.wallMs = std::max(s.wallMs, wallMs);
-            s.cpuMs = std::max(s.cpuMs, cpuMs);
+            s.ms = std::max(s.ms, ms);
             return;
         }
     }
 }
 
-// The wall-clock time of the call on a steady clock. The machine may be
-// shared: a call past the limit fails only when it also spent that long on
-// the processor, so that a call the system merely preempted does not count.
+constexpr int TimedAttempts = 3;
+
+// The time of the call on a steady clock. The machine may be shared (and a
+// virtual one, whose processor time includes the host's preemptions), so a
+// call past the limit runs again on the record as it was before it: the
+// library is deterministic, a call that is really slow is slow every time,
+// while one that was preempted is not. It fails when every attempt is.
 template <typename F>
 auto Timed(int callIndex, const char* call, F&& f)
 {
-    const std::clock_t cpuStart = std::clock();
-    const auto start = std::chrono::steady_clock::now();
-    auto result = f();
-    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-    const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
-    NoteSlowest(call, took.count(), cpuMs);
-    if (took.count() > CallLimitMs() && cpuMs > CallLimitMs()) {
-        char what[160];
-        std::snprintf(what, sizeof what, "took %.3f ms (%.3f ms on the processor), more than the limit of %.1f ms",
-                      took.count(), cpuMs, CallLimitMs());
-        Fail(callIndex, call, what);
+    const EngineState start = engineState;
+    double fastest = 0.0;
+    for (int attempt = 0;; ++attempt) {
+        const auto begin = std::chrono::steady_clock::now();
+        auto result = f();
+        const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - begin;
+        fastest = attempt == 0 ? took.count() : std::min(fastest, took.count());
+        if (took.count() <= CallLimitMs()) {
+            NoteSlowest(call, fastest);
+            return result;
+        }
+        if (attempt + 1 == TimedAttempts) break;
+        engineState = start;
     }
-    return result;
+    char what[160];
+    std::snprintf(what, sizeof what, "took at least %.3f ms in each of %d attempts, more than the limit of %.1f ms",
+                  fastest, TimedAttempts, CallLimitMs());
+    Fail(callIndex, call, what);
 }
 
 // Who may write each field: the data model's "written by" and "reset by rews".
@@ -768,10 +774,7 @@ private:
 void PrintSlowestCalls()
 {
     for (const Slowest& s : slowestCalls) {
-        if (s.call != nullptr) {
-            std::printf("  slowest %-22s %8.3f ms on the clock, %8.3f ms on the processor\n", s.call, s.wallMs,
-                        s.cpuMs);
-        }
+        if (s.call != nullptr) std::printf("  slowest %-22s %8.3f ms\n", s.call, s.ms);
     }
 }
 

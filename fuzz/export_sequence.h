@@ -25,12 +25,14 @@ namespace torvik::fuzz {
 //     OpenSignal, whose straightforward form is slow, once per input);
 //   - no call takes longer than the limit (TORVIK_FUZZ_CALL_LIMIT_MS, 50 ms
 //     by default: generous for sanitizers and emulators, far beyond the
-//     time an export needs), both on a steady clock and on the processor.
+//     time an export needs) on a steady clock, in each of three attempts
+//     from the same record (a shared machine preempts a call now and then;
+//     a call that is really slow is slow every time).
 // With TORVIK_FUZZ_TRACE set in the environment every call is printed.
 void RunExportSequence(const uint8_t* data, std::size_t size);
 
-// Prints the longest time each export took so far, on the clock and on the
-// processor.
+// Prints the longest time each export took so far (the fastest attempt of a
+// call that ran more than once).
 void PrintSlowestCalls();
 
 }  // namespace torvik::fuzz
