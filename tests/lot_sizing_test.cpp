@@ -18,36 +18,41 @@ LotRequest Request(double riskPercent, double accountFunds)
     return LotRequest{0.1, riskPercent, 1.0, 0.01, 100.0, 0.01, 100000, accountFunds, 1000.0, 1, "EURUSD"};
 }
 
+// A request with one change, and a named expectation for it.
+template <typename Change>
+LotRequest With(LotRequest r, Change change)
+{
+    change(r);
+    return r;
+}
+
+struct LotCase {
+    const char* what;
+    LotRequest r;
+    double expected;
+};
+
 // The lots come out of the digit rounding: n times the decimal unit, which is
 // not always the double of the decimal literal (95 * 0.01 is
 // 0.9500000000000001, not 0.95).
 TEST(LotSizing, SizedLotsAreTheRoundedDoubles)
 {
-    struct Case {
-        const char* what;
-        LotRequest r;
-        double expected;
-    };
-    auto with = [](LotRequest r, auto change) {
-        change(r);
-        return r;
-    };
     const LotRequest base = Request(2.0, 10000.0);
-    const Case cases[] = {
+    const LotCase cases[] = {
         {"2% of 10000", base, 20 * 0.01},
-        {"multiplier capped at 1.5 times the percent", with(base, [](LotRequest& r) { r.riskMultiplier = 2.0; }),
+        {"multiplier capped at 1.5 times the percent", With(base, [](LotRequest& r) { r.riskMultiplier = 2.0; }),
          30 * 0.01},
-        {"two parts", with(base, [](LotRequest& r) { r.riskSplit = 2; }), 10 * 0.01},
+        {"two parts", With(base, [](LotRequest& r) { r.riskSplit = 2; }), 10 * 0.01},
         {"margin cut-back from 1.00", Request(100.0, 1000.0), 95 * 0.01},
-        {"maxLot", with(base, [](LotRequest& r) { r.maxLot = 0.15; }), 15 * 0.01},
+        {"maxLot", With(base, [](LotRequest& r) { r.maxLot = 0.15; }), 15 * 0.01},
         {"step 0.1 rounds to whole lots, then minLot",
-         with(Request(3.0, 10000.0), [](LotRequest& r) { r.lotStep = 0.1; r.minLot = 0.1; }), 0.1},
+         With(Request(3.0, 10000.0), [](LotRequest& r) { r.lotStep = 0.1; r.minLot = 0.1; }), 0.1},
         // 1.5 x 0.057 is rounded to 0.09 before it is split: the part cap is
         // 0.05 (0.04 without the first rounding).
         {"cap percent rounded before the split",
          LotRequest{0.1, 0.057, 2.0, 0.01, 100.0, 0.01, 100, 1000.0, 1000.0, 2, "EURUSD"}, 50 * 0.01},
         {"part cap below the product",
-         with(base, [](LotRequest& r) { r.riskPercent = 1.0; r.riskMultiplier = 10.0; r.riskSplit = 3; }), 5 * 0.01},
+         With(base, [](LotRequest& r) { r.riskPercent = 1.0; r.riskMultiplier = 10.0; r.riskSplit = 3; }), 5 * 0.01},
         {"hundreds truncated: 150 counts as 100",
          LotRequest{0.1, 0.008, 1.0, 0.01, 100.0, 0.01, 150, 1000.0, 1000.0, 1, "EURUSD"}, 10 * 0.01},
         // The quotient is divided by 100, times the funds, by the step, by the
@@ -75,45 +80,36 @@ TEST(LotSizing, SizedLotsAreTheRoundedDoubles)
         {"step 0.001: three digits",
          LotRequest{0.1, 1.234, 1.0, 0.001, 100.0, 0.001, 100000, 5000.0, 1000.0, 1, "EURUSD"}, 62 * 0.001},
         {"step 1 and maxLot", LotRequest{0.1, 40.0, 1.0, 1.0, 100.0, 1.0, 1000, 10000.0, 1.0, 1, "EURUSD"}, 100.0},
-        {"USD anywhere in the name", with(base, [](LotRequest& r) { r.symbol = "XAUUSD.m"; }), 20 * 0.01},
-        {"USD first", with(base, [](LotRequest& r) { r.symbol = "USDJPY"; }), 20 * 0.01},
+        {"USD anywhere in the name", With(base, [](LotRequest& r) { r.symbol = "XAUUSD.m"; }), 20 * 0.01},
+        {"USD first", With(base, [](LotRequest& r) { r.symbol = "USDJPY"; }), 20 * 0.01},
     };
-    for (const Case& c : cases) EXPECT_EQ(LOT(c.r), c.expected) << c.what;
+    for (const LotCase& c : cases) EXPECT_EQ(LOT(c.r), c.expected) << c.what;
 }
 
 TEST(LotSizing, FixedLotWhenSizingDoesNotApply)
 {
-    struct Case {
-        const char* what;
-        LotRequest r;
-        double expected;
-    };
-    auto with = [](LotRequest r, auto change) {
-        change(r);
-        return r;
-    };
     const LotRequest base = Request(2.0, 10000.0);
-    const Case cases[] = {
-        {"not a dollar pair", with(base, [](LotRequest& r) { r.symbol = "EURGBP"; }), 0.1},
-        {"the search is case-sensitive", with(base, [](LotRequest& r) { r.symbol = "eurusd"; }), 0.1},
-        {"empty name", with(base, [](LotRequest& r) { r.symbol = ""; }), 0.1},
+    const LotCase cases[] = {
+        {"not a dollar pair", With(base, [](LotRequest& r) { r.symbol = "EURGBP"; }), 0.1},
+        {"the search is case-sensitive", With(base, [](LotRequest& r) { r.symbol = "eurusd"; }), 0.1},
+        {"empty name", With(base, [](LotRequest& r) { r.symbol = ""; }), 0.1},
         {"sizing off", Request(0.0, 10000.0), 0.1},
         {"part percent rounds to 0.00", Request(0.004, 10000.0), 0.1},
-        {"the part percent replaces riskPercent", with(Request(0.01, 10000.0), [](LotRequest& r) { r.riskSplit = 3; }),
+        {"the part percent replaces riskPercent", With(Request(0.01, 10000.0), [](LotRequest& r) { r.riskSplit = 3; }),
          0.1},
         {"sizing off: fixed lot raised to minLot",
-         with(Request(0.0, 10000.0), [](LotRequest& r) { r.fixedLot = 0.005; }), 0.01},
+         With(Request(0.0, 10000.0), [](LotRequest& r) { r.fixedLot = 0.005; }), 0.01},
         {"other pair: fixed lot raised to minLot",
-         with(base, [](LotRequest& r) { r.fixedLot = 0.0; r.symbol = "GBPJPY"; }), 0.01},
+         With(base, [](LotRequest& r) { r.fixedLot = 0.0; r.symbol = "GBPJPY"; }), 0.01},
         // Negative percent: nothing sized, and the fixed lot is not taken.
         {"negative percent gives minLot", Request(-1.0, 10000.0), 0.01},
         {"negative percent and minLot give 0",
-         with(Request(-1.0, 10000.0), [](LotRequest& r) { r.minLot = -0.5; }), 0.0},
+         With(Request(-1.0, 10000.0), [](LotRequest& r) { r.minLot = -0.5; }), 0.0},
         {"percent not a number gives minLot", Request(NaN, 10000.0), 0.01},
-        {"negative percent on another pair", with(Request(-1.0, 10000.0), [](LotRequest& r) { r.symbol = "EURJPY"; }),
+        {"negative percent on another pair", With(Request(-1.0, 10000.0), [](LotRequest& r) { r.symbol = "EURJPY"; }),
          0.1},
     };
-    for (const Case& c : cases) EXPECT_EQ(LOT(c.r), c.expected) << c.what;
+    for (const LotCase& c : cases) EXPECT_EQ(LOT(c.r), c.expected) << c.what;
 }
 
 // What the library does where the request cannot be sized: 0.0, its
