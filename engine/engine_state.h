@@ -75,15 +75,19 @@ struct EngineState {
 // run them on records of their own.
 extern constinit EngineState engineState;
 
-// The highest series index that a consumer may read as a bar, or -1 when there
-// is none. lastBarIndex is whatever the host's barCount made of it: a rejected
-// Rft can leave it beyond the series' capacity, and a barCount of 0 or less
-// leaves it negative, down to -2147483648, where counting back from it (L - 1,
-// L - period) overflows. The kernels see no bars in both cases, which is what
-// every negative L gives them anyway.
+// lastBarIndex as the decisions take it (L), or -1 for no bars. The consumers
+// read bars 0 to L-1 and never bar L, so any L up to SeriesCapacity stays
+// inside the series: a rejected Rft of 501 bars leaves L at 500, and the
+// decisions then read the 500 bars kept from the earlier call, as they read
+// the kept bars after any other rejected Rft. lastBarIndex is whatever the
+// host's barCount made of it, though: a larger rejected barCount leaves it
+// beyond the series, and a barCount of 0 or less leaves it negative, down to
+// -2147483648, where counting back from it (L - 1, L - period) overflows. The
+// kernels see no bars in both cases, which is what every negative L gives
+// them anyway.
 inline int32_t UsableLastBarIndex(const EngineState& s)
 {
-    return s.lastBarIndex >= 0 && s.lastBarIndex < SeriesCapacity ? s.lastBarIndex : -1;
+    return s.lastBarIndex >= 0 && s.lastBarIndex <= SeriesCapacity ? s.lastBarIndex : -1;
 }
 
 // rews: zero every calibrated field and market input, keeping the series, the

@@ -124,7 +124,7 @@ double ComputeWilliamsR(const EngineState& s, int32_t period)
     const int32_t L = UsableLastBarIndex(s);
     const int32_t W = period;
     if (L <= W) return 0.0;
-    // From here W < L < SeriesCapacity, so W + 1 cannot overflow.
+    // From here W < L <= SeriesCapacity, so W + 1 cannot overflow.
     if (L == W + 1) return WilliamsRNoValue;
 
     // The window runs over bars 1..W (bar 1 alone for a period below 1).

@@ -10,6 +10,8 @@
 #include <limits>
 
 #include "engine/engine_state.h"
+#include "signals/kernels.h"
+#include "signals/reference/kernels.h"
 #include "support/random_bars.h"
 
 namespace torvik {
@@ -50,9 +52,9 @@ struct Host {
     }
 };
 
-// A barCount of 0 or less, or one the series cannot hold, leaves lastBarIndex
-// negative (down to -2147483648 when barCount is -2147483647) or beyond the
-// series; the decisions must then see no bars, exactly as with barCount 0.
+// A barCount of 0 or less, or one above 501, leaves lastBarIndex negative
+// (down to -2147483648 when barCount is -2147483647) or beyond the series;
+// the decisions must then see no bars, exactly as with barCount 0.
 TEST_F(Hardening, BarCountsThatLeaveNoUsableBarsDecideAsWithNone)
 {
     for (const double openPrice : {0.0, 1.3}) {
@@ -63,12 +65,55 @@ TEST_F(Hardening, BarCountsThatLeaveNoUsableBarsDecideAsWithNone)
         const int32_t close = ::CloseSignal();
         EXPECT_EQ(open, 0);
 
-        for (const int32_t barCount : {-1, -2, INT32_MIN + 1, INT32_MIN, 501, INT32_MAX}) {
+        for (const int32_t barCount : {-1, -2, INT32_MIN + 1, INT32_MIN, 502, 5000, INT32_MAX}) {
             host.UpdateThenRft(barCount);
             EXPECT_EQ(::OpenSignal(), open) << "barCount " << barCount << ", open price " << openPrice;
             EXPECT_EQ(::CloseSignal(), close) << "barCount " << barCount << ", open price " << openPrice;
         }
     }
+}
+
+// A rejected Rft of 501 bars leaves lastBarIndex at 500 and the 500 bars of
+// the call before: every kernel reads bars up to L-1 = 499, all inside the
+// series, so the decisions go on reading those bars unnoticed, one bar
+// further back than the accepted call let them. Bar i closes at 1000 + i and
+// every bar is a point, so the averages are exact.
+TEST_F(Hardening, ARejectedRftOf501BarsLeavesTheKeptBarsReadable)
+{
+    Bars ladder;
+    for (int k = 0; k < SeriesCapacity; ++k) {
+        const double c = 1000.0 + (SeriesCapacity - 1 - k);  // the host passes bars oldest first
+        ladder.push_back(Bar(c, c, c, c));
+    }
+    const auto rft = [&ladder](int32_t barCount) {
+        return ::Rft(barCount, ladder.data(), SeriesCapacity, ladder.data(), SeriesCapacity, ladder.data(),
+                     SeriesCapacity, 1000.5, 1000.0, 2, 0.01, 0.0, 0, 4);
+    };
+    constexpr int32_t P = SeriesCapacity - 1;
+
+    ASSERT_EQ(rft(SeriesCapacity), 0);
+    const WalkedKernels accepted = ComputeWalkedKernels(engineState, P, MaxAtrPeriod, P);
+    EXPECT_EQ(accepted.smoothedClose, 0.0) << "L = 499 is not above the period";
+    EXPECT_EQ(accepted.cci, 0.0);
+
+    ASSERT_EQ(rft(SeriesCapacity + 1), 0);
+    ASSERT_EQ(engineState.lastBarIndex, SeriesCapacity);
+    const WalkedKernels kept = ComputeWalkedKernels(engineState, P, MaxAtrPeriod, P);
+    EXPECT_EQ(kept.smoothedClose, 1250.0) << "the seed: the mean of bars 1 to 499";
+    EXPECT_EQ(kept.averageTrueRange, 1.0);
+    EXPECT_EQ(reference::ComputeMovingAverage(engineState, P, engineState.closeSeries, SimpleAverage, 0), 1249.0);
+    EngineState periods = engineState;
+    periods.atrPeriod = MaxAtrPeriod;
+    periods.cciPeriod = P;
+    EXPECT_EQ(kept.averageTrueRange, reference::ComputeAverageTrueRange(periods));
+    EXPECT_EQ(kept.cci, reference::ComputeCci(periods));
+    EXPECT_NE(kept.cci, 0.0);
+
+    ASSERT_EQ(rft(SeriesCapacity + 2), 0);
+    const WalkedKernels none = ComputeWalkedKernels(engineState, P, MaxAtrPeriod, P);
+    EXPECT_EQ(none.smoothedClose, 0.0);
+    EXPECT_EQ(none.averageTrueRange, 0.0);
+    EXPECT_EQ(none.cci, 0.0);
 }
 
 Bars WithEveryPrice(Bars bars, double price, double volume)

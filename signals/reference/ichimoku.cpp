@@ -14,7 +14,7 @@ struct IchimokuLines {
     double lagging[LineCapacity];
 };
 
-// L is at least IchimokuMinLastBarIndex and below SeriesCapacity. Entries that
+// L is at least IchimokuMinLastBarIndex and at most SeriesCapacity. Entries that
 // no window fills stay zero.
 void BuildLines(const EngineState& s, int32_t L, IchimokuLines& lines)
 {
