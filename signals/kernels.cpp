@@ -121,18 +121,23 @@ WalkedKernels ComputeWalkedKernels(const EngineState& s, int32_t smmaPeriod, int
 
 double ComputeWilliamsR(const EngineState& s, int32_t period)
 {
-    const int32_t L = UsableLastBarIndex(s);
-    const int32_t W = period;
+    // %R reads bars 1 to W and never counts back from L, so it takes
+    // lastBarIndex as it stands, also one that a rejected Rft left beyond the
+    // series: it then reads the kept bars, as every decision does after a
+    // rejected Rft.
+    const int64_t L = s.lastBarIndex;
+    const int64_t W = period;
     if (L <= W) return 0.0;
-    // From here W < L <= SeriesCapacity, so W + 1 cannot overflow.
     if (L == W + 1) return WilliamsRNoValue;
 
-    // The window runs over bars 1..W (bar 1 alone for a period below 1).
-    // Among equal extremes the window searches take the oldest; tracking the
-    // value with >= and <= lands on the very same value.
+    // The window runs over bars 1..W (bar 1 alone for a period below 1), cut
+    // at the end of the series as the window searches cut it. Among equal
+    // extremes the window searches take the oldest; tracking the value with
+    // >= and <= lands on the very same value.
+    const int32_t oldest = static_cast<int32_t>(std::min<int64_t>(W, SeriesCapacity - 1));
     double highest = s.highSeries[KernelBar];
     double lowest = s.lowSeries[KernelBar];
-    for (int32_t i = KernelBar + 1; i <= W; ++i) {
+    for (int32_t i = KernelBar + 1; i <= oldest; ++i) {
         if (s.highSeries[i] >= highest) highest = s.highSeries[i];
         if (s.lowSeries[i] <= lowest) lowest = s.lowSeries[i];
     }

@@ -43,7 +43,8 @@ struct WalkedKernels {
 WalkedKernels ComputeWalkedKernels(const EngineState& s, int32_t smmaPeriod, int32_t atrPeriod,
                                    int32_t cciPeriod);
 
-// Williams %R over bars 1..period: 0.0 when L <= period, -50.0 when
+// Williams %R over bars 1..period, for lastBarIndex L as it stands (the
+// window never reaches bar L): 0.0 when L <= period, -50.0 when
 // L = period + 1 or when the window has no range.
 double ComputeWilliamsR(const EngineState& s, int32_t period);
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <string>
 
 #include "engine/engine_state.h"
 #include "signals/kernels.h"
@@ -52,10 +53,10 @@ struct Host {
     }
 };
 
-// A barCount of 0 or less, or one above 501, leaves lastBarIndex negative
-// (down to -2147483648 when barCount is -2147483647) or beyond the series;
-// the decisions must then see no bars, exactly as with barCount 0.
-TEST_F(Hardening, BarCountsThatLeaveNoUsableBarsDecideAsWithNone)
+// A barCount of 0 or less leaves lastBarIndex negative (down to -2147483648
+// when barCount is -2147483647); the decisions must then see no bars,
+// exactly as with barCount 0.
+TEST_F(Hardening, BarCountsOfZeroOrLessDecideAsWithNone)
 {
     for (const double openPrice : {0.0, 1.3}) {
         Host host;
@@ -65,10 +66,39 @@ TEST_F(Hardening, BarCountsThatLeaveNoUsableBarsDecideAsWithNone)
         const int32_t close = ::CloseSignal();
         EXPECT_EQ(open, 0);
 
-        for (const int32_t barCount : {-1, -2, INT32_MIN + 1, INT32_MIN, 502, 5000, INT32_MAX}) {
+        for (const int32_t barCount : {-1, -2, INT32_MIN + 1, INT32_MIN}) {
             host.UpdateThenRft(barCount);
             EXPECT_EQ(::OpenSignal(), open) << "barCount " << barCount << ", open price " << openPrice;
             EXPECT_EQ(::CloseSignal(), close) << "barCount " << barCount << ", open price " << openPrice;
+        }
+    }
+}
+
+// A rejected barCount above 501 leaves lastBarIndex beyond the series. The
+// kernels that count back from it see no bars; Williams %R reads bars 1 to W
+// only, so it goes on reading the kept bars, and the exit rules, which read
+// nothing else of the series but the close of bar 1, answer as they did
+// after the accepted call.
+TEST_F(Hardening, BarCountsBeyondTheSeriesLeaveOnlyWilliamsRReading)
+{
+    for (const double openPrice : {0.0, 1.3}) {
+        Host host;
+        host.positionOpenPrice = openPrice;
+        host.UpdateThenRft(300);
+        const double wB = ComputeWilliamsR(engineState, engineState.wprPeriod2);
+        const int32_t close = ::CloseSignal();
+        ASSERT_NE(wB, 0.0);
+
+        for (const int32_t barCount : {502, 5000, INT32_MAX}) {
+            host.UpdateThenRft(barCount);
+            const std::string what = "barCount " + std::to_string(barCount) + ", open price " + std::to_string(openPrice);
+            EXPECT_EQ(ComputeWilliamsR(engineState, engineState.wprPeriod2), wB) << what;
+            const WalkedKernels k = ComputeWalkedKernels(engineState, engineState.smmaPeriod, engineState.atrPeriod,
+                                                         engineState.cciPeriod);
+            EXPECT_EQ(k.smoothedClose, 0.0) << what;
+            EXPECT_EQ(k.averageTrueRange, 0.0) << what;
+            EXPECT_EQ(k.cci, 0.0) << what;
+            EXPECT_EQ(::CloseSignal(), close) << what;
         }
     }
 }

@@ -1,3 +1,4 @@
+#include "signals/kernels.h"
 #include "signals/reference/kernels.h"
 
 #include <gtest/gtest.h>
@@ -232,14 +233,23 @@ TEST(ComputeCci, DegenerateCases)
     EXPECT_EQ(reference::ComputeCci(t), 0.0);
 }
 
-TEST(Kernels, UnusableLastBarIndexMeansNoBars)
+// Only a rejected Rft leaves lastBarIndex beyond the series. The kernels
+// that count back from it see no bars; %R, whose window is bars 1 to W,
+// reads them as before.
+TEST(Kernels, LastBarIndexBeyondTheSeriesLeavesOnlyWilliamsRReading)
 {
     EngineState s = FedWith(RandomWalk(300, 2));
     s.atrPeriod = 14;
     s.cciPeriod = 20;
+    const double wpr = reference::ComputeWilliamsR(s, 17);
+    ASSERT_NE(wpr, 0.0);
     s.lastBarIndex = 100000;
     EXPECT_EQ(reference::ComputeMovingAverage(s, 60, s.closeSeries, SmoothedAverage, 1), 0.0);
-    EXPECT_EQ(reference::ComputeWilliamsR(s, 17), 0.0);
+    EXPECT_EQ(reference::ComputeWilliamsR(s, 17), wpr);
+    EXPECT_EQ(reference::ComputeWilliamsR(s, 99998), reference::ComputeWilliamsR(s, SeriesCapacity - 1))
+        << "a window beyond the series is cut at its end";
+    EXPECT_EQ(ComputeWilliamsR(s, 99998), reference::ComputeWilliamsR(s, 99998));
+    EXPECT_EQ(ComputeWilliamsR(s, 17), wpr);
     EXPECT_EQ(reference::ComputeAverageTrueRange(s), 0.0);
     EXPECT_EQ(reference::ComputeCci(s), 0.0);
 }

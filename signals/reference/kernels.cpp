@@ -43,10 +43,12 @@ double ComputeMovingAverage(const EngineState& s, int32_t period, const Series& 
 
 double ComputeWilliamsR(const EngineState& s, int32_t period)
 {
-    const int32_t L = UsableLastBarIndex(s);
+    // Bars 1 to W only, whatever lastBarIndex says; the window searches cut
+    // the window at the end of the series.
+    const int64_t L = s.lastBarIndex;
     const int32_t W = period;
     if (L <= W) return 0.0;
-    if (static_cast<int64_t>(L) == static_cast<int64_t>(W) + 1) return WilliamsRNoValue;
+    if (L == static_cast<int64_t>(W) + 1) return WilliamsRNoValue;
 
     const double highest = s.highSeries[FindHighestIndex(s, W, KernelBar)];
     const double lowest = s.lowSeries[FindLowestIndex(s, W, KernelBar)];
