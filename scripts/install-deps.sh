@@ -13,7 +13,15 @@ packages=(
   wine wine64 g++-multilib qemu-user-static
   # the sanitizer build and the fuzzer (libFuzzer and the sanitizer runtimes)
   clang libclang-rt-14-dev
+  # the report page's browser tests: headless Chromium, a font for its
+  # screenshots, and the Python that writes their test data
+  chromium fonts-dejavu-core python3
 )
+# Node.js and npm drive the browser tests; a machine that has them already
+# (from another source than Debian) keeps its own.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
+fi
 
 missing=()
 for p in "${packages[@]}" "$@"; do
@@ -26,3 +34,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The browser tests' npm packages (puppeteer-core), pinned by their lock file.
+"$(dirname "$0")/install-node-deps.sh"
