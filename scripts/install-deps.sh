@@ -13,6 +13,9 @@ packages=(
   wine wine64 g++-multilib qemu-user-static
   # the sanitizer build and the fuzzer (libFuzzer and the sanitizer runtimes)
   clang libclang-rt-14-dev
+  # the MetaTrader 4 package: written and checked with Debian's Python,
+  # whose pefile reads the DLLs' version resources back
+  python3 python3-pefile
 )
 
 missing=()
