@@ -47,21 +47,17 @@ LOT(double fixedLot, double riskPercent, double riskMultiplier, double minLot, d
     return torvik::LOT(r);
 }
 
-TORVIK_EXPORT(int32_t) OpenSignal()
-{
-    const FpStateGuard guard;
-    return torvik::OpenSignal(engineState);
-}
-TORVIK_EXPORT(int32_t) CloseSignal()
-{
-    const FpStateGuard guard;
-    return torvik::CloseSignal(engineState);
-}
-TORVIK_EXPORT(int32_t) rews()
-{
-    const FpStateGuard guard;
-    return torvik::rews(engineState);
-}
+// The exports that hand the record to one operation and answer what it does.
+#define TORVIK_RECORD_EXPORT(type, name)        \
+    TORVIK_EXPORT(type) name()                  \
+    {                                           \
+        const FpStateGuard guard;               \
+        return torvik::name(engineState);       \
+    }
+
+TORVIK_RECORD_EXPORT(int32_t, OpenSignal)
+TORVIK_RECORD_EXPORT(int32_t, CloseSignal)
+TORVIK_RECORD_EXPORT(int32_t, rews)
 
 TORVIK_EXPORT(const char*) ErrorDescription(int32_t code)
 {
@@ -73,38 +69,10 @@ TORVIK_EXPORT(const char*) ErrorDescription(int32_t code)
 #endif
 }
 
-TORVIK_EXPORT(double) PoTP()
-{
-    const FpStateGuard guard;
-    return torvik::PoTP(engineState);
-}
-TORVIK_EXPORT(double) PoSL()
-{
-    const FpStateGuard guard;
-    return torvik::PoSL(engineState);
-}
-TORVIK_EXPORT(double) Dpp()
-{
-    const FpStateGuard guard;
-    return torvik::Dpp(engineState);
-}
-TORVIK_EXPORT(int32_t) DSP()
-{
-    const FpStateGuard guard;
-    return torvik::DSP(engineState);
-}
-TORVIK_EXPORT(int32_t) DCloseSP()
-{
-    const FpStateGuard guard;
-    return torvik::DCloseSP(engineState);
-}
-TORVIK_EXPORT(int32_t) HHH_1()
-{
-    const FpStateGuard guard;
-    return torvik::HHH_1(engineState);
-}
-TORVIK_EXPORT(int32_t) HHH_2()
-{
-    const FpStateGuard guard;
-    return torvik::HHH_2(engineState);
-}
+TORVIK_RECORD_EXPORT(double, PoTP)
+TORVIK_RECORD_EXPORT(double, PoSL)
+TORVIK_RECORD_EXPORT(double, Dpp)
+TORVIK_RECORD_EXPORT(int32_t, DSP)
+TORVIK_RECORD_EXPORT(int32_t, DCloseSP)
+TORVIK_RECORD_EXPORT(int32_t, HHH_1)
+TORVIK_RECORD_EXPORT(int32_t, HHH_2)
