@@ -193,8 +193,9 @@ bool TorvikLockVariable(string name)
   {
    if(GlobalVariableCheck(name))
       return(true);
-   GlobalVariableTemp(name);   // nothing happens if another expert just created it
-   return(GlobalVariableCheck(name));
+   // False too when another expert created it a moment ago: then it exists.
+   bool created=GlobalVariableTemp(name);
+   return(created || GlobalVariableCheck(name));
   }
 
 //+------------------------------------------------------------------+
@@ -508,7 +509,7 @@ enum TorvikTooCloseStops
 //| gives no level (0). Returns false when the level is too close and |
 //| `tooClose` refuses the order.                                     |
 //+------------------------------------------------------------------+
-bool TorvikLevel(string what,double entry,double distance,double away,double closing,
+bool TorvikLevel(string what,double entry,double distance,double away,double closing,string closingName,
                  TorvikTooCloseStops tooClose,double &level)
   {
    level=0.0;
@@ -521,15 +522,14 @@ bool TorvikLevel(string what,double entry,double distance,double away,double clo
    int points=(int)MathRound(away*(level-closing)/Point);
    if(points>=needed)
       return(true);
-   string where=(closing==Bid) ? "bid" : "ask";
    if(tooClose==TORVIK_STOPS_REFUSE)
      {
       Print("torvik: order refused: its ",what," ",DoubleToString(level,Digits)," is ",points," points from the ",
-            where,", the broker needs ",needed," (TooCloseStops)");
+            closingName,", the broker needs ",needed," (TooCloseStops)");
       return(false);
      }
    double moved=NormalizeDouble(closing+away*needed*Point,Digits);
-   Print("torvik: ",what," ",DoubleToString(level,Digits)," is ",points," points from the ",where,
+   Print("torvik: ",what," ",DoubleToString(level,Digits)," is ",points," points from the ",closingName,
          ", the broker needs ",needed,": moved out to ",DoubleToString(moved,Digits));
    level=moved;
    return(true);
@@ -543,8 +543,9 @@ bool TorvikLevels(int type,double entry,const TorvikDecision &decision,TorvikToo
   {
    double up=(type==OP_BUY) ? 1.0 : -1.0;
    double closing=(type==OP_BUY) ? Bid : Ask;
-   return(TorvikLevel("take-profit",entry,decision.takeProfit,up,closing,tooClose,takeProfit) &&
-          TorvikLevel("stop-loss",entry,decision.stopLoss,-up,closing,tooClose,stopLoss));
+   string closingName=(type==OP_BUY) ? "bid" : "ask";
+   return(TorvikLevel("take-profit",entry,decision.takeProfit,up,closing,closingName,tooClose,takeProfit) &&
+          TorvikLevel("stop-loss",entry,decision.stopLoss,-up,closing,closingName,tooClose,stopLoss));
   }
 
 //+------------------------------------------------------------------+
