@@ -179,7 +179,7 @@ int TorvikPipMode()
 #define TORVIK_LOCK_WAIT_MS     5000
 #define TORVIK_LOCK_SLEEP_MS    20
 #define TORVIK_LOCK_TRIES       250      // TORVIK_LOCK_WAIT_MS / TORVIK_LOCK_SLEEP_MS
-#define TORVIK_LOCK_STALE_MS    120000   // far above an update with its order retries
+#define TORVIK_LOCK_STALE_MS    120000   // above the longest update, closes and their retries included
 #define TORVIK_LOCK_OWNER_UNIT  4294967296.0  // 2^32: a GetTickCount() value fits below it
 #define TORVIK_LOCK_MAX_OWNER   1048575  // 2^20 - 1: the value stays below 2^52, exact in a double
 
