@@ -505,9 +505,10 @@ enum TorvikTooCloseStops
 //| One level of an order, `distance` from `entry` on the side `away` |
 //| (+1 above, -1 below), checked against the stop level: it must lie |
 //| MODE_STOPLEVEL points, and at least one point, beyond the closing |
-//| price (Bid for a buy, Ask for a sell). A distance of 0 or less    |
-//| gives no level (0). Returns false when the level is too close and |
-//| `tooClose` refuses the order.                                     |
+//| price (Bid for a buy, Ask for a sell). A distance of 0 or less,   |
+//| or a level at or beyond the closing price, gives no level (0).    |
+//| Returns false when the level is too close and `tooClose` refuses  |
+//| the order.                                                        |
 //+------------------------------------------------------------------+
 bool TorvikLevel(string what,double entry,double distance,double away,double closing,string closingName,
                  TorvikTooCloseStops tooClose,double &level)
@@ -522,6 +523,15 @@ bool TorvikLevel(string what,double entry,double distance,double away,double clo
    int points=(int)MathRound(away*(level-closing)/Point);
    if(points>=needed)
       return(true);
+   // At or beyond the closing price the level is not a stop or a target at
+   // all: the position opens without it, as the tester opens it.
+   if(points<=0)
+     {
+      Print("torvik: opened without a ",what,": ",DoubleToString(level,Digits)," is on the wrong side of the ",
+            closingName," ",DoubleToString(closing,Digits));
+      level=0.0;
+      return(true);
+     }
    if(tooClose==TORVIK_STOPS_REFUSE)
      {
       Print("torvik: order refused: its ",what," ",DoubleToString(level,Digits)," is ",points," points from the ",
