@@ -3,7 +3,9 @@
 // side; the full updates replay the file bar by bar as a chart sees it.
 
 #include <benchmark/benchmark.h>
+#include <xmmintrin.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -188,6 +190,30 @@ void BM_FullUpdateExports(benchmark::State& state, int32_t count, const char* sy
     }
 }
 
+// The cheapest export, whose cost is mostly the call and the floating-point
+// guard of the export layer, next to the same getter called directly. The
+// caller's MXCSR is the default one, or one the guard must switch away from
+// and back to on every call (toward zero, flush-to-zero, denormals-are-zero).
+constexpr uint32_t DefaultMxcsr = 0x1F80;
+constexpr uint32_t HostileMxcsr = 0xFFC0;
+
+void BM_GetterExport(benchmark::State& state, uint32_t mxcsr)
+{
+    const uint32_t home = _mm_getcsr();
+    _mm_setcsr(mxcsr);
+    for (auto _ : state) benchmark::DoNotOptimize(::DSP());
+    _mm_setcsr(home);
+}
+
+void BM_GetterDirect(benchmark::State& state)
+{
+    const EngineState s = Calibrated(TickAt(History().size(), 300, true), ProfileSymbol);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(DSP(s));
+        benchmark::ClobberMemory();
+    }
+}
+
 template <typename... Args>
 void Register(const std::string& name, Args&&... args)
 {
@@ -230,6 +256,10 @@ int main(int argc, char** argv)
     });
     Register("LOT", BM_LOT, 100.0);
     Register("LOT/margin_cut_back", BM_LOT, 1000.0);
+
+    Register("Getter/direct", BM_GetterDirect);
+    Register("Getter/export", BM_GetterExport, DefaultMxcsr);
+    Register("Getter/export_hostile_mxcsr", BM_GetterExport, HostileMxcsr);
 
     for (const int32_t count : {300, 500}) {
         for (const char* symbol : {ProfileSymbol, PlainSymbol}) {

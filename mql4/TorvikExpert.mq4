@@ -1,30 +1,35 @@
 //+------------------------------------------------------------------+
 //| TorvikExpert.mq4: trades the chart's symbol on the decisions of   |
-//| the torvik library, once per new bar.                             |
+//| the torvik library, once per new bar at its first tick, as        |
+//| torvik-tester replays it.                                         |
 //|                                                                   |
 //| Copy to MQL4\Experts, Torvik.mqh to MQL4\Include and the DLL to   |
-//| MQL4\Libraries; enable "Allow DLL imports".                       |
+//| MQL4\Libraries; enable "Allow DLL imports". Safe on many charts   |
+//| at once: every update runs under the lock of Torvik.mqh.          |
 //+------------------------------------------------------------------+
 #property strict
 #property description "Opens and closes positions on the torvik library's signals."
 
 #include <Torvik.mqh>
 
-input int    WindowBars     = 300;   // bars passed per update (at most 500)
+input int    WindowBars     = 300;   // bars passed per update (98 to 500)
 input double FixedLot       = 0.1;   // lot when sizing does not apply
-input double RiskPercent    = 2.0;   // percent of free margin to commit; 0 for the fixed lot
+input double RiskPercent    = 2.0;   // percent of free margin to commit; 0: fixed lot
 input double RiskMultiplier = 1.0;
 input int    RiskSplit      = 1;
 input int    MaxPositions   = 3;     // open positions of this expert at most
 input int    PipMode        = 0;     // 0: automatic (4 on 3- and 5-digit quotes, else 5)
 input int    MagicNumber    = 730401;
 input int    Slippage       = 3;     // points
+input TorvikTooCloseStops TooCloseStops = TORVIK_STOPS_MOVE_OUT; // level closer than the stop level
+input bool   MarketExecution = false; // broker with market execution: levels set after the fill
 
-datetime lastBarTime=0;
-uchar    symbolText[];
-uchar    currencyText[];
+TorvikSettings settings;
+datetime  lastBarTime=0;
+bool      waitingForBars=false;
+uchar     symbolText[];
+uchar     currencyText[];
 TorvikBar bars[];
-int      barCount=0;
 
 //+------------------------------------------------------------------+
 int OnInit()
@@ -39,136 +44,75 @@ int OnInit()
       Print("torvik: enable \"Allow DLL imports\" for this expert");
       return(INIT_FAILED);
      }
-   if(WindowBars<TORVIK_MIN_BARS || WindowBars>TORVIK_MAX_BARS)
+   if(WindowBars<TORVIK_MIN_WINDOW || WindowBars>TORVIK_MAX_BARS)
      {
-      Print("torvik: WindowBars must be between ",TORVIK_MIN_BARS," and ",TORVIK_MAX_BARS);
+      Print("torvik: WindowBars must be between ",TORVIK_MIN_WINDOW," and ",TORVIK_MAX_BARS);
       return(INIT_PARAMETERS_INCORRECT);
      }
+   if(PipMode!=0 && PipMode!=4 && PipMode!=5)
+     {
+      Print("torvik: PipMode must be 0 (automatic), 4 or 5");
+      return(INIT_PARAMETERS_INCORRECT);
+     }
+   settings.magic=MagicNumber;
+   settings.slippage=Slippage;
+   settings.pipMode=(PipMode!=0) ? PipMode : TorvikPipMode();
+   settings.fixedLot=FixedLot;
+   settings.riskPercent=RiskPercent;
+   settings.riskMultiplier=RiskMultiplier;
+   settings.riskSplit=RiskSplit;
    TorvikText(Symbol(),symbolText);
    TorvikText(AccountCurrency(),currencyText);
+   if(!TorvikLockInit())
+      Print("torvik: the library lock is not ready yet (error ",GetLastError(),"); each update tries again");
    return(INIT_SUCCEEDED);
   }
 
 //+------------------------------------------------------------------+
-//| The newest open position of this symbol and magic number.         |
-//+------------------------------------------------------------------+
-int CountPositions(double &openPrice,int &type)
+void OnDeinit(const int reason)
   {
-   int count=0;
-   datetime newest=0;
-   openPrice=0.0;
-   type=0;
-   for(int i=0; i<OrdersTotal(); i++)
-     {
-      if(!OrderSelect(i,SELECT_BY_POS,MODE_TRADES))
-         continue;
-      if(OrderSymbol()!=Symbol() || OrderMagicNumber()!=MagicNumber || OrderType()>OP_SELL)
-         continue;
-      count++;
-      if(OrderOpenTime()>=newest)
-        {
-         newest=OrderOpenTime();
-         openPrice=OrderOpenPrice();
-         type=OrderType();
-        }
-     }
-   return(count);
+   TorvikLockRelease();
   }
 
 //+------------------------------------------------------------------+
-//| Rft and IniAll with the current bars, prices and position.        |
+//| True at the first tick of a new bar. The bar the expert was       |
+//| attached in is skipped unless this is its first tick (a tick      |
+//| volume of 1): its opening moment has passed.                      |
 //+------------------------------------------------------------------+
-void FeedLibrary()
+bool FirstTickOfNewBar()
   {
-   double openPrice;
-   int type;
-   CountPositions(openPrice,type);
-   int pipMode=(PipMode!=0) ? PipMode : TorvikPipMode();
-   Rft(barCount,bars,barCount,bars,barCount,bars,barCount,Ask,Bid,Digits,Point,openPrice,type,pipMode);
-   IniAll(symbolText,currencyText);
+   if(Time[0]==lastBarTime)
+      return(false);
+   bool first=(lastBarTime!=0 || Volume[0]<=1);
+   lastBarTime=Time[0];
+   return(first);
   }
 
 //+------------------------------------------------------------------+
-//| Closes this expert's positions of one type; returns how many.     |
-//+------------------------------------------------------------------+
-int ClosePositions(int type)
-  {
-   int closed=0;
-   for(int i=OrdersTotal()-1; i>=0; i--)
-     {
-      if(!OrderSelect(i,SELECT_BY_POS,MODE_TRADES))
-         continue;
-      if(OrderSymbol()!=Symbol() || OrderMagicNumber()!=MagicNumber || OrderType()!=type)
-         continue;
-      double price=(type==OP_BUY) ? Bid : Ask;
-      if(OrderClose(OrderTicket(),OrderLots(),price,Slippage,clrNONE))
-         closed++;
-      else
-        {
-         int error=GetLastError();
-         Print("torvik: closing #",OrderTicket()," failed: ",TorvikErrorText(error));
-        }
-      RefreshRates();
-     }
-   return(closed);
-  }
-
-//+------------------------------------------------------------------+
-void OpenPosition(int signal)
-  {
-   double lots=LOT(FixedLot,RiskPercent,RiskMultiplier,
-                   MarketInfo(Symbol(),MODE_MINLOT),MarketInfo(Symbol(),MODE_MAXLOT),
-                   MarketInfo(Symbol(),MODE_LOTSTEP),(int)MarketInfo(Symbol(),MODE_LOTSIZE),
-                   AccountFreeMargin(),MarketInfo(Symbol(),MODE_MARGINREQUIRED),RiskSplit,symbolText);
-   if(!MathIsValidNumber(lots) || lots<=0.0)
-     {
-      Print("torvik: no lot size for this order (",lots,")");
-      return;
-     }
-   int    type=(signal==1) ? OP_BUY : OP_SELL;
-   double price=(signal==1) ? Ask : Bid;
-   double direction=(signal==1) ? 1.0 : -1.0;
-   double takeProfit=PoTP();
-   double stopLoss=PoSL();
-   double tp=(takeProfit>0.0) ? NormalizeDouble(price+direction*takeProfit,Digits) : 0.0;
-   double sl=(stopLoss>0.0) ? NormalizeDouble(price-direction*stopLoss,Digits) : 0.0;
-   int ticket=OrderSend(Symbol(),type,lots,price,Slippage,sl,tp,"torvik",MagicNumber,0,clrNONE);
-   if(ticket<0)
-     {
-      int error=GetLastError();
-      Print("torvik: order failed: ",TorvikErrorText(error));
-     }
-  }
-
-//+------------------------------------------------------------------+
-//| One update per new bar: feed, close, feed again, open.            |
+//| One update per new bar, as the tester decides: the last           |
+//| WindowBars bars, and nothing until the chart has them all.        |
 //+------------------------------------------------------------------+
 void OnTick()
   {
-   if(Time[0]==lastBarTime)
+   if(!FirstTickOfNewBar())
       return;
-   barCount=TorvikChartBars(WindowBars,bars);
-   if(barCount<TORVIK_MIN_BARS)
-      return;
-   lastBarTime=Time[0];
-
-   FeedLibrary();
-   int exitSide=CloseSignal();
-   int closed=0;
-   if(exitSide==1)
-      closed=ClosePositions(OP_BUY);
-   else if(exitSide==2)
-      closed=ClosePositions(OP_SELL);
-   if(closed>0)
+   if(Bars<WindowBars)
      {
-      RefreshRates();
-      FeedLibrary();
+      if(!waitingForBars)
+         Print("torvik: the chart has ",Bars," bars; the first update waits for WindowBars = ",WindowBars);
+      waitingForBars=true;
+      return;
      }
+   waitingForBars=false;
+   int barCount=TorvikChartBars(WindowBars,bars);
 
-   int signal=OpenSignal();
-   double openPrice;
-   int type;
-   if(signal!=0 && CountPositions(openPrice,type)<MaxPositions)
-      OpenPosition(signal);
+   TorvikDecision decision;
+   if(!TorvikRunUpdate(settings,bars,barCount,symbolText,currencyText,decision))
+      return;
+
+   double openPrice=0.0;
+   int    type=0;
+   if(decision.entrySide!=0 && TorvikPositions(MagicNumber,openPrice,type)<MaxPositions)
+      TorvikOpenPosition(decision,settings,TooCloseStops,MarketExecution);
   }
 //+------------------------------------------------------------------+

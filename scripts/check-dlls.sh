@@ -7,6 +7,8 @@
 #   - exactly the fourteen exports under their plain names, nothing else;
 #   - imports from KERNEL32.dll and msvcrt.dll only;
 #   - the catalogue bytes: ASCII in ENG, code page 1251 in RUS;
+#   - no fninit anywhere: the runtime's thread-attach reset of the x87 unit
+#     is replaced by a no-op (engine/mingw_fpreset.cpp);
 #   - 32-bit: every ret of every export removes the export's argument bytes
 #     (stdcall: Rft 72, IniAll 8, LOT 76, ErrorDescription 4, the rest 0).
 set -euo pipefail
@@ -80,12 +82,14 @@ check_dll() {
       ;;
   esac
 
+  disasm=$("$objdump" -d --no-show-raw-insn "$dll")
+  grep -q $'\tfninit' <<<"$disasm" && fail "$name: resets the x87 unit (fninit)"
+
   [ "$arch" = i386 ] || return 0
 
   # Stack cleanup: every ret in the body of every export.
   local base
   base=$(awk '/^ImageBase/ { print $2 }' <<<"$headers")
-  disasm=$("$objdump" -d --no-show-raw-insn "$dll")
   local entry export bytes index rva address rets
   for entry in $exports; do
     export=${entry%%:*}

@@ -15,7 +15,10 @@ packages=(
   clang libclang-rt-14-dev
   # the report page's browser tests: headless Chromium, a font for its
   # screenshots, and the Python that writes their test data
-  chromium fonts-dejavu-core python3
+  chromium fonts-dejavu-core
+  # the MetaTrader 4 package: written and checked with Debian's Python,
+  # whose pefile reads the DLLs' version resources back
+  python3 python3-pefile
 )
 # Node.js and npm drive the browser tests; a machine that has them already
 # (from another source than Debian) keeps its own.

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The Windows deliverables: cross-builds TORVIK_ENG.dll and TORVIK_RUS.dll for
-# 32-bit Windows and inspects them (exports, stack cleanup, imports, PE32);
+# 32-bit Windows and inspects them (exports, stack cleanup, imports, PE32),
+# builds the MetaTrader 4 package from them and checks it (file list, the
+# same DLL bytes, their version resources, a rebuild giving the same zip);
 # then builds the same DLLs and the load test for x86-64 and runs the load
 # test in wine64, a real Windows loader (32-bit programs cannot run here).
 set -euo pipefail
@@ -17,6 +19,17 @@ if command -v i686-w64-mingw32-g++-win32 >/dev/null; then
   echo "-- 32-bit DLLs: build/mingw32"
   build build/mingw32 cmake/mingw-i686.cmake
   scripts/check-dlls.sh build/mingw32
+
+  echo "-- the MetaTrader 4 package"
+  scripts/package-mt4.sh
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/mingw32/CMakeCache.txt)
+  package=build/torvik-$version-mt4.zip
+  /usr/bin/python3 scripts/check-mt4-zip.py "$package" build/mingw32 "$version"
+  again=build/mingw32/package-again.zip
+  /usr/bin/python3 scripts/make-mt4-zip.py "$again" . build/mingw32/TORVIK_ENG.dll build/mingw32/TORVIK_RUS.dll
+  cmp -s "$package" "$again" || { echo "FAIL $package: the same inputs give another zip"; exit 1; }
+  rm -f "$again"
+  echo "ok   $package: written again from the same inputs, the same bytes"
 else
   echo "SKIP 32-bit DLLs: i686-w64-mingw32-g++-win32 missing (scripts/install-deps.sh installs g++-mingw-w64-i686-win32)"
 fi

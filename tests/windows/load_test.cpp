@@ -2,7 +2,9 @@
 // name with LoadLibrary, every export by its plain name with GetProcAddress.
 // Then runs update sequences through the DLLs and checks the answers against
 // fixed values and against the same engine linked into this program. Both
-// DLLs must give the same numbers; only their texts differ.
+// DLLs must give the same numbers; only their texts differ. Last, every
+// export over real EURUSD windows, called in hostile floating-point states,
+// must answer the same bits as in the default state and give the state back.
 //
 // Usage: torvik_load_test [folder of the DLLs]; by default the program's own
 // folder, where the build puts it next to the DLLs.
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "calibration/calibration.h"
 #include "engine/engine_state.h"
@@ -22,6 +25,8 @@
 #include "money/lot_sizing.h"
 #include "signals/entry_signal.h"
 #include "signals/exit_signal.h"
+#include "support/csv_bars.h"
+#include "support/fp_answers.h"
 
 namespace {
 
@@ -266,6 +271,25 @@ void CheckTexts(Library& lib)
     CHECK(lib, lib.ErrorDescription(4000) == lib.ErrorDescription(4000));
 }
 
+// The run of tests/fp_state_test.cpp, through the DLL.
+void CheckFpStates(Library& lib, const std::vector<torvik::testing::FpTick>& ticks)
+{
+    using namespace torvik::testing;
+    const FpState home = ReadFpState();
+    const FpAnswers expected = CallEveryExport(lib, ticks, home);
+    CHECK(lib, expected.stateChanged == 0);
+    for (const HostileState& h : HostileStates) {
+        const FpAnswers got = CallEveryExport(lib, ticks, Hostile(h, home));
+        const int differ = CountDifferences(expected.bits, got.bits);
+        if (got.stateChanged != 0 || differ != 0) {
+            std::printf("     %s: %d of %zu answers differ, %d calls changed the caller's state\n", h.name, differ,
+                        expected.bits.size(), got.stateChanged);
+        }
+        Check(got.stateChanged == 0 && differ == 0, lib.file, h.name, __LINE__);
+    }
+    CHECK(lib, ReadFpState() == home);
+}
+
 std::string OwnFolder()
 {
     char path[MAX_PATH] = {};
@@ -300,6 +324,12 @@ int main(int argc, char** argv)
         CheckLot(*lib);
         CheckTexts(*lib);
     }
+
+    const std::string barFile = torvik::testing::BundledDataPath("EURUSD_H1.csv");
+    const torvik::testing::Bars history = torvik::testing::ReadBarFile(barFile);
+    const std::vector<torvik::testing::FpTick> ticks = torvik::testing::FpTicks(history);
+    Check(ticks.size() > 1000, barFile.c_str(), "readable bar file", __LINE__);
+    for (Library* lib : {&eng, &rus}) CheckFpStates(*lib, ticks);
 
     FreeLibrary(rus.module);
     FreeLibrary(eng.module);
