@@ -7,8 +7,8 @@
 #include <string>
 
 #include "support/csv_bars.h"
-#include "tester/bar_file.h"
-#include "tester/replay.h"
+#include "tester/data/bar_file.h"
+#include "tester/run/replay.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tester/bar_file.h"
-#include "tester/bar_time.h"
+#include "tester/data/bar_file.h"
+#include "tester/data/bar_time.h"
 
 namespace torvik::tester {
 namespace {

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "test_paths.h"
-#include "tester/cli.h"
+#include "tester/cli/cli.h"
 
 namespace torvik::tester {
 namespace {

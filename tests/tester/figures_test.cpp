@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tester/figures.h"
+#include "tester/report/figures.h"
 
 namespace torvik::tester {
 namespace {

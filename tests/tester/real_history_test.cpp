@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "test_paths.h"
-#include "tester/bar_file.h"
-#include "tester/replay.h"
+#include "tester/data/bar_file.h"
+#include "tester/run/replay.h"
 
 namespace torvik::tester {
 namespace {

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "scripted_library.h"
-#include "tester/bar_time.h"
-#include "tester/replay.h"
+#include "tester/data/bar_time.h"
+#include "tester/run/replay.h"
 
 namespace torvik::tester::testing {
 

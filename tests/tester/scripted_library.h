@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "tester/library.h"
+#include "tester/expert/library.h"
 
 namespace torvik::tester::testing {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "tester/cli.h"
+#include "tester/cli/cli.h"
 
 int main(int argc, char** argv)
 {

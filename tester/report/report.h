@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "tester/bar_file.h"
-#include "tester/figures.h"
-#include "tester/replay.h"
-#include "tester/settings.h"
+#include "tester/data/bar_file.h"
+#include "tester/report/figures.h"
+#include "tester/run/replay.h"
+#include "tester/market/settings.h"
 
 namespace torvik::tester {
 

@@ -1,4 +1,4 @@
-#include "tester/library.h"
+#include "tester/expert/library.h"
 
 namespace torvik::tester {
 

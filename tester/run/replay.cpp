@@ -1,4 +1,4 @@
-#include "tester/replay.h"
+#include "tester/run/replay.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,8 +6,8 @@
 
 #include <fmt/format.h>
 
-#include "tester/bar_file.h"
-#include "tester/bar_window.h"
+#include "tester/data/bar_file.h"
+#include "tester/expert/bar_window.h"
 
 namespace torvik::tester {
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "market/bar_record.h"
-#include "tester/account.h"
-#include "tester/library.h"
-#include "tester/settings.h"
+#include "tester/market/account.h"
+#include "tester/expert/library.h"
+#include "tester/market/settings.h"
 
 namespace torvik::tester {
 

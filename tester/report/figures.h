@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <span>
 
-#include "tester/account.h"
-#include "tester/replay.h"
+#include "tester/market/account.h"
+#include "tester/run/replay.h"
 
 namespace torvik::tester {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tester/settings.h"
+#include "tester/market/settings.h"
 
 namespace torvik::tester {
 

@@ -1,4 +1,4 @@
-#include "tester/bar_file.h"
+#include "tester/data/bar_file.h"
 
 #include <algorithm>
 #include <array>
@@ -9,7 +9,7 @@
 
 #include <fmt/format.h>
 
-#include "tester/bar_time.h"
+#include "tester/data/bar_time.h"
 
 namespace torvik::tester {
 

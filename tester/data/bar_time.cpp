@@ -1,4 +1,4 @@
-#include "tester/bar_time.h"
+#include "tester/data/bar_time.h"
 
 #include <fmt/format.h>
 

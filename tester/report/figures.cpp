@@ -1,4 +1,4 @@
-#include "tester/figures.h"
+#include "tester/report/figures.h"
 
 #include <cmath>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "tester/account.h"
+#include "tester/market/account.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "tester/report.h"
+#include "tester/report/report.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,7 +12,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
-#include "tester/bar_time.h"
+#include "tester/data/bar_time.h"
 
 namespace torvik::tester {
 

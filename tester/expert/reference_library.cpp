@@ -1,7 +1,7 @@
 #include "engine/engine_state.h"
 #include "signals/reference/entry_signal.h"
 #include "signals/reference/exit_signal.h"
-#include "tester/library.h"
+#include "tester/expert/library.h"
 
 namespace torvik::tester {
 

@@ -1,4 +1,4 @@
-#include "tester/cli.h"
+#include "tester/cli/cli.h"
 
 #include <chrono>
 #include <cmath>
@@ -8,11 +8,11 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
-#include "tester/bar_file.h"
-#include "tester/bar_time.h"
-#include "tester/figures.h"
-#include "tester/replay.h"
-#include "tester/report.h"
+#include "tester/data/bar_file.h"
+#include "tester/data/bar_time.h"
+#include "tester/report/figures.h"
+#include "tester/run/replay.h"
+#include "tester/report/report.h"
 
 namespace torvik::tester {
 
