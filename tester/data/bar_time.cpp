@@ -1,5 +1,7 @@
 #include "tester/data/bar_time.h"
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 namespace torvik::tester {
@@ -71,6 +73,17 @@ std::string FormatBarTime(uint32_t time)
     return fmt::format("{:04}.{:02}.{:02} {:02}:{:02}", c.year, c.month, c.day, c.hour, c.minute);
 }
 
+std::string FormatTickTime(int64_t milliseconds, bool withMilliseconds)
+{
+    const int64_t clamped = milliseconds < 0 ? 0 : milliseconds;
+    const CivilTime c = FromBarTime(static_cast<uint32_t>(std::min<int64_t>(clamped / 1000, UINT32_MAX)));
+    if (withMilliseconds) {
+        return fmt::format("{:04}.{:02}.{:02} {:02}:{:02}:{:02}.{:03}", c.year, c.month, c.day, c.hour, c.minute,
+                           c.second, clamped % 1000);
+    }
+    return fmt::format("{:04}.{:02}.{:02} {:02}:{:02}:{:02}", c.year, c.month, c.day, c.hour, c.minute, c.second);
+}
+
 std::string FormatBarDate(uint32_t time)
 {
     const CivilTime c = FromBarTime(time);
@@ -95,9 +108,38 @@ std::string TimeframeName(uint32_t seconds)
     case 3600: return "H1";
     case 14400: return "H4";
     case 86400: return "D1";
-    case 604800: return "W1";
+    case WeekSeconds: return "W1";
+    case MonthSeconds: return "MN1";
     default: return fmt::format("{}s", seconds);
     }
+}
+
+std::optional<uint32_t> ParseTimeframe(const std::string& name)
+{
+    std::string upper = name;
+    for (char& c : upper) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    for (const uint32_t tf : {60u, 300u, 900u, 1800u, 3600u, 14400u, DaySeconds, WeekSeconds, MonthSeconds}) {
+        if (TimeframeName(tf) == upper) return tf;
+    }
+    return std::nullopt;
+}
+
+uint32_t AlignToTimeframe(uint32_t time, uint32_t timeframe)
+{
+    if (timeframe == MonthSeconds) {
+        const CivilTime c = FromBarTime(time);
+        return ToBarTime(CivilTime{c.year, c.month, 1, 0, 0, 0}).value_or(0);
+    }
+    if (timeframe == WeekSeconds) {
+        // 1970.01.01 was a Thursday: day d is (d + 4) % 7 days after a Sunday.
+        const int64_t day = time / DaySeconds;
+        const int64_t sunday = day - (day + 4) % 7;
+        return sunday < 0 ? 0 : static_cast<uint32_t>(sunday * DaySeconds);
+    }
+    if (timeframe == 0) return time;
+    return time - time % timeframe;
 }
 
 }  // namespace torvik::tester

@@ -1,5 +1,5 @@
 // Everything a test run is configured with: the instrument, the account, the
-// expert advisor's inputs and the broker model.
+// expert advisor's inputs, the model of the price path and the test range.
 #pragma once
 
 #include <cstdint>
@@ -8,11 +8,22 @@
 
 namespace torvik::tester {
 
-// How the bars become ticks.
+// How a chart bar becomes ticks.
 enum class Model {
-    Open,  // one tick per bar, at its open
-    Ohlc,  // four ticks per bar: open, the nearer extreme, the other extreme, close
+    Open,   // one tick at the bar's open; the rest of the bar is checked against its range
+    Ohlc,   // four generated ticks: open, the nearer extreme, the other extreme, close
+    Lower,  // four ticks from every lower-timeframe bar of the chart bar
+    Ticks,  // every real tick, with its own bid and ask
 };
+
+// When the expert advisor runs its update.
+enum class Cadence {
+    Bar,   // once per new chart bar, at its first tick (as the shipped expert does)
+    Tick,  // on every modelled tick
+};
+
+// What equity.csv gets a row for.
+enum class EquityRows { Bars, Ticks };
 
 // How a profit in the quote currency becomes money of the account.
 enum class Conversion {
@@ -32,7 +43,8 @@ struct TestSettings {
     std::string symbol;
     int32_t digits = 5;
     double point = 0.00001;
-    int32_t spreadPoints = 12;
+    int32_t spreadPoints = 12;  // the fixed spread, or the one used where the data has none
+    bool spreadFixed = false;   // --spread given: it overrides every spread of the data
     int64_t contractSize = 100000;  // also the lotDivisor handed to LOT
     Conversion conversion = Conversion::Direct;
     double conversionRate = 1.0;  // used with Conversion::FixedRate only
@@ -43,8 +55,13 @@ struct TestSettings {
     int32_t leverage = 100;
     double stopOutPercent = 50.0;
 
-    // the expert advisor
+    // the price path and the expert advisor's cadence
     Model model = Model::Open;
+    Cadence cadence = Cadence::Bar;
+    uint32_t timeframeSeconds = 0;  // of the chart; 0: the data's own
+    EquityRows equityRows = EquityRows::Bars;
+
+    // the expert advisor
     int32_t window = 300;
     int32_t pipMode = 4;
     int32_t maxPositions = 3;
@@ -56,8 +73,8 @@ struct TestSettings {
     double lotStep = 0.01;
     int32_t riskSplit = 1;
 
-    // test range: ticks are modelled for bars whose time lies in [fromTime, toTime];
-    // earlier bars still serve as history for the window
+    // test range: ticks are modelled for chart bars whose time lies in
+    // [fromTime, toTime]; earlier bars still serve as history for the window
     uint32_t fromTime = 0;
     uint32_t toTime = std::numeric_limits<uint32_t>::max();
 };
@@ -68,5 +85,8 @@ inline int32_t DefaultPipMode(int32_t digits) { return digits == 3 || digits == 
 
 // The default spread: 1.2 pips on 3- and 5-digit quotes, 2 points otherwise.
 inline int32_t DefaultSpreadPoints(int32_t digits) { return digits == 3 || digits == 5 ? 12 : 2; }
+
+const char* ModelName(Model model);      // "open", "ohlc", "lower", "ticks"
+const char* CadenceName(Cadence cadence);  // "bar", "tick"
 
 }  // namespace torvik::tester

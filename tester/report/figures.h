@@ -1,11 +1,11 @@
-// The figures of a test report, from the closed trades and the equity curve.
+// The figures of a test report, accumulated as the trades close and the
+// equity moves: nothing is kept per trade or per tick.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
 #include "tester/market/account.h"
-#include "tester/run/replay.h"
 
 namespace torvik::tester {
 
@@ -62,6 +62,50 @@ struct Figures {
     double sharpeRatio = 0.0;
 };
 
-Figures ComputeFigures(std::span<const Trade> trades, std::span<const EquityPoint> equity, double deposit);
+// One sample of the equity curve.
+struct EquitySample {
+    uint32_t time;  // seconds
+    double equity;
+};
+
+// Runs of consecutive wins or losses, in closing order.
+struct RunTracker {
+    Run current;
+    Run longest;
+    Run richest;
+    int32_t runs = 0;
+    int64_t tradesInRuns = 0;
+
+    void Add(double profit);
+    // better(a, b): a is a larger sum than b in this tracker's direction.
+    template <typename Better>
+    void End(Better better);
+    double Average() const { return runs == 0 ? 0.0 : static_cast<double>(tradesInRuns) / runs; }
+};
+
+class FigureAccumulator {
+public:
+    explicit FigureAccumulator(double deposit);
+    void AddTrade(const Trade& t);
+    // Equity samples in time order.
+    void AddEquity(uint32_t time, double equity);
+    Figures Result() const;
+
+private:
+    Figures f_;
+    RunTracker wins_;
+    RunTracker losses_;
+    double sum_ = 0.0;
+    double sumSquares_ = 0.0;
+    int64_t returns_ = 0;
+    double peak_;
+    double lowest_;
+    bool below_ = false;
+    bool anyEquity_ = false;
+    uint32_t peakTime_ = 0;
+    uint32_t lastTime_ = 0;
+};
+
+Figures ComputeFigures(std::span<const Trade> trades, std::span<const EquitySample> equity, double deposit);
 
 }  // namespace torvik::tester
