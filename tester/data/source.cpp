@@ -165,7 +165,7 @@ bool LineReader::Refill()
     if (eof_) return false;
     // The unread tail moves to the front, then the buffer fills up behind it.
     const size_t kept = text_.size();
-    std::memmove(buffer_.data(), text_.data(), kept);
+    if (kept > 0) std::memmove(buffer_.data(), text_.data(), kept);
     const size_t got = std::fread(buffer_.data() + kept, 1, buffer_.size() - kept, file_);
     if (got < buffer_.size() - kept) {
         if (std::ferror(file_) != 0) throw TesterError(fmt::format("{}: cannot read the file", name_));
