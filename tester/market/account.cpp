@@ -154,13 +154,12 @@ void Account::Close(size_t index, double price, int64_t timeMs, CloseReason why)
 
 int32_t Account::CloseSide(Side side, Quote q, int64_t timeMs, CloseReason why)
 {
+    // The newest first, as the expert walks its orders from the last one.
     int32_t closed = 0;
-    for (size_t i = 0; i < positions_.size();) {
+    for (size_t i = positions_.size(); i-- > 0;) {
         if (positions_[i].side == side) {
             Close(i, ClosingPrice(positions_[i], q), timeMs, why);
             ++closed;
-        } else {
-            ++i;
         }
     }
     return closed;

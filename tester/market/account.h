@@ -105,7 +105,8 @@ public:
     // code of the refusal (volume outside the lot limits, not enough free
     // margin).
     int32_t Open(Side side, double lots, OrderLevels levels, Quote q, int64_t timeMs);
-    // Closes every position of one side at the market; answers how many.
+    // Closes every position of one side at the market, the newest first;
+    // answers how many.
     int32_t CloseSide(Side side, Quote q, int64_t timeMs, CloseReason why);
     void CloseAll(Quote q, int64_t timeMs, CloseReason why);
 

@@ -160,6 +160,26 @@ TEST(Advisor, DecidingPerBarAsksOnceAtTheFirstTickInEveryModel)
     }
 }
 
+// The exit answer closes the newest position first, as the expert walks its
+// orders from the last one: two buys, then the close of both.
+TEST(Advisor, ClosesTheNewestPositionFirst)
+{
+    Scenario scenario(1.10000);
+    scenario.Add(1.10000, 1.10000, 1.10000, 1.10000)
+        .Add(1.10050, 1.10050, 1.10050, 1.10050)
+        .Add(1.10100, 1.10100, 1.10100, 1.10100);
+    Script script;
+    script.open[{Scenario::TimeOf(0), 0}] = 1;
+    script.open[{Scenario::TimeOf(1), 0}] = 1;
+    script.close[{Scenario::TimeOf(2), 0}] = 1;
+    const Collected r = RunScripted(script, scenario, testing::EurusdSettings());
+    ASSERT_EQ(r.trades.size(), 2u);
+    EXPECT_EQ(r.trades[0].ticket, 2);  // bought at 1.10060: +4.00
+    EXPECT_DOUBLE_EQ(r.trades[0].balance, 10004.00);
+    EXPECT_EQ(r.trades[1].ticket, 1);  // bought at 1.10010: +9.00
+    EXPECT_DOUBLE_EQ(r.trades[1].balance, 10013.00);
+}
+
 TEST(Advisor, OpensNoMoreThanTheMaximum)
 {
     for (const int32_t most : {1, 3}) {
