@@ -50,4 +50,24 @@ inline bool CollectInputs(int argc, char** argv, std::vector<std::filesystem::pa
     return true;
 }
 
+// Runs every input through run(bytes, size), naming each on stderr when
+// announce is set; answers the exit status (2: an input could not be read).
+template <typename Run>
+int ReplayAll(int argc, char** argv, Run run, bool announce)
+{
+    std::vector<std::filesystem::path> inputs;
+    if (!CollectInputs(argc, argv, inputs)) return 2;
+    std::vector<uint8_t> bytes;
+    for (const auto& path : inputs) {
+        if (!ReadInput(path, bytes)) {
+            std::fprintf(stderr, "%s: cannot read\n", path.c_str());
+            return 2;
+        }
+        if (announce) std::fprintf(stderr, "replaying %s (%zu bytes)\n", path.c_str(), bytes.size());
+        run(bytes.data(), bytes.size());
+    }
+    std::printf("replayed %zu inputs without a broken invariant\n", inputs.size());
+    return 0;
+}
+
 }  // namespace torvik::fuzz

@@ -270,6 +270,25 @@ TEST_P(ModelTest, LevelsFillInTheOrderThePriceReachesThem)
     EXPECT_DOUBLE_EQ(second.balance, 9995.00);
 }
 
+// One lot bought at the first bar's open (ask 1.10010) on a small account at
+// 1:500, in a bar that falls to 1.09000, then flat bars; a second buy is
+// scripted for the bar after.
+Collected OneLotThroughAFall(Script& script, Model model, double deposit, double stopOut)
+{
+    Scenario scenario(1.10000);
+    AddBar(scenario, model, {1.10000, 1.10020, 1.09000, 1.09500});
+    AddBar(scenario, model, {1.09500, 1.09500, 1.09500, 1.09500});
+    AddBar(scenario, model, {1.09500, 1.09500, 1.09500, 1.09500});
+    script.open[{Scenario::TimeOf(0), 0}] = 1;
+    script.open[{Scenario::TimeOf(1), 0}] = 1;
+    script.lots = 1.0;
+    TestSettings s = WithModel(model);
+    s.deposit = deposit;
+    s.leverage = 500;
+    s.stopOutPercent = stopOut;
+    return RunScripted(script, scenario, s);
+}
+
 // One lot bought at 1.10010 on a 1,000 deposit at 1:500 needs 220.02 of
 // margin; below a 50 % margin level (equity under 110.01) the broker
 // closes. Equity is 1,000 + (bid - 1.10010) x 100,000: at 1.09121 it is
@@ -280,17 +299,11 @@ TEST_P(ModelTest, LevelsFillInTheOrderThePriceReachesThem)
 TEST_P(ModelTest, StopOutClosesWhereTheMarginLevelCrosses)
 {
     const Model model = GetParam();
-    Scenario scenario(1.10000);
-    AddBar(scenario, model, {1.10000, 1.10020, 1.09000, 1.09500});
-    AddBar(scenario, model, {1.09500, 1.09500, 1.09500, 1.09500});
     Script script;
-    script.open[{Scenario::TimeOf(0), 0}] = 1;
-    script.lots = 1.0;
-    TestSettings s = WithModel(model);
-    s.deposit = 1000.0;
-    s.leverage = 500;
-    const Collected r = RunScripted(script, scenario, s);
+    const Collected r = OneLotThroughAFall(script, model, 1000.0, 50.0);
+    // The stop-out leaves 110.00: the second buy (needing 219.02) is refused.
     ASSERT_EQ(r.trades.size(), 1u);
+    EXPECT_EQ(r.outcome.tally.refusalCount, 1u);
     EXPECT_EQ(r.trades[0].reason, CloseReason::StopOut);
     EXPECT_DOUBLE_EQ(r.trades[0].closePrice, 1.09120);
     EXPECT_DOUBLE_EQ(r.trades[0].profit, -890.00);
@@ -309,20 +322,8 @@ TEST_P(ModelTest, StopOutClosesWhereTheMarginLevelCrosses)
 // scripted for the next bar never comes.
 TEST_P(ModelTest, StopOutThatLeavesNoMoneyEndsTheTest)
 {
-    const Model model = GetParam();
-    Scenario scenario(1.10000);
-    AddBar(scenario, model, {1.10000, 1.10020, 1.09000, 1.09500});
-    AddBar(scenario, model, {1.09500, 1.09500, 1.09500, 1.09500});
-    AddBar(scenario, model, {1.09500, 1.09500, 1.09500, 1.09500});
     Script script;
-    script.open[{Scenario::TimeOf(0), 0}] = 1;
-    script.open[{Scenario::TimeOf(1), 0}] = 1;
-    script.lots = 1.0;
-    TestSettings s = WithModel(model);
-    s.deposit = 1000.50;
-    s.leverage = 500;
-    s.stopOutPercent = 0.0;
-    const Collected r = RunScripted(script, scenario, s);
+    const Collected r = OneLotThroughAFall(script, GetParam(), 1000.50, 0.0);
     ASSERT_EQ(r.trades.size(), 1u);
     EXPECT_EQ(r.trades[0].reason, CloseReason::StopOut);
     EXPECT_DOUBLE_EQ(r.trades[0].closePrice, 1.09009);
