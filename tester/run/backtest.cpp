@@ -145,6 +145,7 @@ RunOutcome RunBacktest(const RunSpec& spec, const RunHooks& hooks)
             ++quality.fellBack;
         }
         outcome.lastBarTime = bar.time;
+        if (hooks.sink != nullptr) hooks.sink->OnChartBar(bar);
         if (s.equityRows == EquityRows::Bars) {
             const Quote close = s.model == Model::Open ? path.CloseQuote(bar) : last;
             monitor.Row(static_cast<int64_t>(bar.time) * MillisecondsPerSecond, account, account.Equity(close));

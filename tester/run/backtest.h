@@ -56,6 +56,8 @@ public:
     virtual ~RunSink() = default;
     virtual void OnTrade(const Trade& trade) = 0;
     virtual void OnEquityRow(const EquityRow& row) = 0;
+    // A chart bar of the test, complete (before its equity row).
+    virtual void OnChartBar(const ChartBar&) {}
 };
 
 using ProgressFn = void (*)(void* context, double done);  // done: 0 to 1

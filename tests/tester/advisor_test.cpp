@@ -157,6 +157,14 @@ TEST(Advisor, DecidingPerBarAsksOnceAtTheFirstTickInEveryModel)
         ExpectBar(script.rft[1].bars[script.rft[1].bars.size() - 2], Scenario::TimeOf(0), 1.10000, 1.10070,
                   1.09950, 1.10020, volume);
         ExpectBar(script.rft[1].bars.back(), Scenario::TimeOf(1), 1.10020, 1.10020, 1.10020, 1.10020, 1.0);
+        // The sink saw both chart bars of the test as built, each with its
+        // row of equity.csv (and one after the final close).
+        ASSERT_EQ(r.bars.size(), 2u);
+        EXPECT_EQ(r.bars[0].time, Scenario::TimeOf(0));
+        EXPECT_DOUBLE_EQ(r.bars[0].high, 1.10070);
+        EXPECT_DOUBLE_EQ(r.bars[0].volume, 100.0);
+        EXPECT_EQ(r.bars[0].parts, model == Model::Lower ? 4u : 1u);
+        EXPECT_EQ(r.equity.size(), 3u);
     }
 }
 

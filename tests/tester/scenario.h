@@ -33,9 +33,11 @@ inline TestSettings EurusdSettings()
 struct Collected : RunSink {
     std::vector<Trade> trades;
     std::vector<EquityRow> equity;
+    std::vector<ChartBar> bars;
     RunOutcome outcome;
     void OnTrade(const Trade& t) override { trades.push_back(t); }
     void OnEquityRow(const EquityRow& r) override { equity.push_back(r); }
+    void OnChartBar(const ChartBar& b) override { bars.push_back(b); }
 };
 
 // Chart bars of one hour each; with lower rows, each hour is made of the
