@@ -61,20 +61,26 @@ void Advisor::Enter(Side side, TickRecord& r)
         Refuse(r, side, 0, NoLotText);
         return;
     }
-    // A distance of 0 or below, or not a number, gives no level.
+    // A distance of 0 or below, or not a number, gives no level; so does a
+    // level that comes out at 0 or below (a stop further than the price).
     OrderLevels levels;
     const double tpDistance = lib_.TakeProfit();
     const double slDistance = lib_.StopLoss();
-    if (tpDistance > 0.0) {
-        levels.takeProfit = account_.Normalize(buy ? price + tpDistance : price - tpDistance);
-    } else {
-        levels.takeProfitNote = fmt::format("opened without a take-profit: PoTP answered {}", tpDistance);
-    }
-    if (slDistance > 0.0) {
-        levels.stopLoss = account_.Normalize(buy ? price - slDistance : price + slDistance);
-    } else {
-        levels.stopLossNote = fmt::format("opened without a stop-loss: PoSL answered {}", slDistance);
-    }
+    const auto level = [&](double distance, double sign, const char* what, const char* getter, double& out,
+                           std::string& note) {
+        if (!(distance > 0.0)) {
+            note = fmt::format("opened without a {}: {} answered {}", what, getter, distance);
+            return;
+        }
+        out = account_.Normalize(price + sign * distance);
+        if (!(out > 0.0)) {
+            note = fmt::format("opened without a {}: {:.{}f} {} {} is {:.{}f} (not above 0)", what, price, s_.digits,
+                               sign > 0.0 ? "+" : "-", distance, out, s_.digits);
+            out = 0.0;
+        }
+    };
+    level(tpDistance, buy ? 1.0 : -1.0, "take-profit", "PoTP", levels.takeProfit, levels.takeProfitNote);
+    level(slDistance, buy ? -1.0 : 1.0, "stop-loss", "PoSL", levels.stopLoss, levels.stopLossNote);
     r.takeProfit = levels.takeProfit;
     r.stopLoss = levels.stopLoss;
     const int32_t code = account_.Open(side, r.lots, std::move(levels), r.quote, r.timeMs);
