@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The main job: installs what the build needs, builds the strategy tester and
-# runs it on the bundled history, one complete report per file in out/.
-# Extra arguments go to every run (for example --model ohlc).
+# runs it on the bundled history, one complete report per test in out/:
+# the hourly files as they are, the same hours built from their M15 bars
+# with the real intrabar path, and the tick week with every real tick.
+# Extra arguments go to every run (for example --decide tick).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,9 +12,16 @@ cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build/native -j "$(nproc)" --target torvik-tester
 
 tester=build/native/tester/torvik-tester
-for bars in data/EURUSD_H1.csv data/USDJPY_H1.csv; do
-  name=$(basename "$bars" .csv)
+run() {  # report name, then the tester's arguments
+  local name=$1
+  shift
   echo "== $name"
-  "$tester" --bars "$bars" --report "out/$name" "$@"
-done
-echo "== reports in out/: report.html, report.json, trades.csv and equity.csv per symbol"
+  "$tester" "$@" --report "out/$name" "${extra[@]}"
+}
+extra=("$@")
+run EURUSD_H1 --bars data/EURUSD_H1.csv
+run USDJPY_H1 --bars data/USDJPY_H1.csv
+run EURUSD_M15_as_H1 --bars data/EURUSD_M15.csv --timeframe H1
+run USDJPY_M15_as_H1 --bars data/USDJPY_M15.csv --timeframe H1
+run EURUSD_ticks_as_M15 --bars data/EURUSD_ticks.csv --timeframe M15 --window 98
+echo "== reports in out/: report.html, report.json, trades.csv and equity.csv per test"

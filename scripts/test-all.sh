@@ -20,7 +20,7 @@ scripts/test-windows.sh
 echo "== all tests and the fuzz corpus under AddressSanitizer and UndefinedBehaviorSanitizer"
 scripts/test-sanitize.sh
 
-echo "== fuzz corpus 32-bit under qemu, then a minute of fuzzing the exports"
+echo "== fuzz corpus 32-bit under qemu, then a minute of fuzzing the exports and seconds of each reader"
 scripts/test-fuzz.sh
 
 echo "== all tests passed"

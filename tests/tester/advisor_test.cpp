@@ -10,6 +10,7 @@
 namespace torvik::tester {
 namespace {
 
+using testing::Collected;
 using testing::HourTime;
 using testing::RftCall;
 using testing::RunScripted;
@@ -36,9 +37,9 @@ TEST(Advisor, OpenModeHandsTheWindowOldestFirstWithTheNewestBarAtItsOpen)
     Scenario scenario(1.10000);
     scenario.Add(1.10000, 1.10070, 1.09950, 1.10020).Add(1.10020, 1.10100, 1.10000, 1.10050);
     Script script;
-    const ReplayResult r = RunScripted(script, scenario, testing::EurusdSettings());
+    const Collected r = RunScripted(script, scenario, testing::EurusdSettings());
     EXPECT_EQ(script.resets, 1);
-    EXPECT_EQ(r.ticks, 2u);
+    EXPECT_EQ(r.outcome.ticks, 2u);
     ASSERT_EQ(script.rft.size(), 2u);
 
     const RftCall& first = script.rft[0];
@@ -66,7 +67,7 @@ TEST(Advisor, OpenModeHandsTheWindowOldestFirstWithTheNewestBarAtItsOpen)
     EXPECT_DOUBLE_EQ(second.bid, 1.10020);
 }
 
-TEST(Advisor, OhlcModeShowsTheNewestBarAsFarAsItHasFormed)
+TEST(Advisor, DecidingOnEveryTickShowsTheNewestBarAsFarAsItHasFormed)
 {
     Scenario scenario(1.10000);
     // The low is nearer the open (50 points against 70): open, low, high, close.
@@ -74,8 +75,9 @@ TEST(Advisor, OhlcModeShowsTheNewestBarAsFarAsItHasFormed)
     Script script;
     TestSettings s = testing::EurusdSettings();
     s.model = Model::Ohlc;
-    const ReplayResult r = RunScripted(script, scenario, s);
-    EXPECT_EQ(r.ticks, 4u);
+    s.cadence = Cadence::Tick;
+    const Collected r = RunScripted(script, scenario, s);
+    EXPECT_EQ(r.outcome.ticks, 4u);
     ASSERT_EQ(script.rft.size(), 4u);
     const uint32_t t = Scenario::TimeOf(0);
     ExpectBar(script.rft[0].bars.back(), t, 1.10000, 1.10000, 1.10000, 1.10000, 1.0);
@@ -99,7 +101,7 @@ TEST(Advisor, HandsTheNewestPositionAndFeedsAgainAfterAClose)
     script.open[{Scenario::TimeOf(0), 0}] = 1;
     script.open[{Scenario::TimeOf(1), 0}] = 2;
     script.close[{Scenario::TimeOf(2), 0}] = 2;
-    const ReplayResult r = RunScripted(script, scenario, testing::EurusdSettings());
+    const Collected r = RunScripted(script, scenario, testing::EurusdSettings());
 
     ASSERT_EQ(script.rft.size(), 4u);
     EXPECT_DOUBLE_EQ(script.rft[0].positionOpenPrice, 0.0);
@@ -124,6 +126,68 @@ TEST(Advisor, HandsTheNewestPositionAndFeedsAgainAfterAClose)
     EXPECT_EQ(r.trades[1].reason, CloseReason::EndOfTest);
 }
 
+// The shipped expert decides once per chart bar, at its first tick, in every
+// model; the broker still runs on every tick. With lower bars the chart bar
+// handed over is the hour as far as it has formed, and the completed hour
+// is the one built from its quarters.
+TEST(Advisor, DecidingPerBarAsksOnceAtTheFirstTickInEveryModel)
+{
+    for (const Model model : {Model::Open, Model::Ohlc, Model::Lower}) {
+        SCOPED_TRACE(ModelName(model));
+        Scenario scenario(1.10000);
+        if (model == Model::Lower) {
+            scenario.AddQuarters({{1.10000, 1.10030, 1.09990, 1.10020},
+                                  {1.10020, 1.10070, 1.10010, 1.10060},
+                                  {1.10060, 1.10060, 1.09950, 1.09960},
+                                  {1.09960, 1.10000, 1.09960, 1.10020}});
+            scenario.AddQuarters({{1.10020, 1.10020, 1.10020, 1.10020}});
+        } else {
+            scenario.Add(1.10000, 1.10070, 1.09950, 1.10020).Add(1.10020, 1.10020, 1.10020, 1.10020);
+        }
+        Script script;
+        TestSettings s = testing::EurusdSettings();
+        s.model = model;
+        const Collected r = RunScripted(script, scenario, s);
+        const uint64_t ticks[] = {2, 8, 20};
+        EXPECT_EQ(r.outcome.ticks, ticks[model == Model::Open ? 0 : model == Model::Ohlc ? 1 : 2]);
+        ASSERT_EQ(script.rft.size(), 2u);
+        EXPECT_EQ(script.openCalls, 2);
+        ExpectBar(script.rft[0].bars.back(), Scenario::TimeOf(0), 1.10000, 1.10000, 1.10000, 1.10000, 1.0);
+        const double volume = 100.0;  // the four quarters sum to the hour's
+        ExpectBar(script.rft[1].bars[script.rft[1].bars.size() - 2], Scenario::TimeOf(0), 1.10000, 1.10070,
+                  1.09950, 1.10020, volume);
+        ExpectBar(script.rft[1].bars.back(), Scenario::TimeOf(1), 1.10020, 1.10020, 1.10020, 1.10020, 1.0);
+        // The sink saw both chart bars of the test as built, each with its
+        // row of equity.csv (and one after the final close).
+        ASSERT_EQ(r.bars.size(), 2u);
+        EXPECT_EQ(r.bars[0].time, Scenario::TimeOf(0));
+        EXPECT_DOUBLE_EQ(r.bars[0].high, 1.10070);
+        EXPECT_DOUBLE_EQ(r.bars[0].volume, 100.0);
+        EXPECT_EQ(r.bars[0].parts, model == Model::Lower ? 4u : 1u);
+        EXPECT_EQ(r.equity.size(), 3u);
+    }
+}
+
+// The exit answer closes the newest position first, as the expert walks its
+// orders from the last one: two buys, then the close of both.
+TEST(Advisor, ClosesTheNewestPositionFirst)
+{
+    Scenario scenario(1.10000);
+    scenario.Add(1.10000, 1.10000, 1.10000, 1.10000)
+        .Add(1.10050, 1.10050, 1.10050, 1.10050)
+        .Add(1.10100, 1.10100, 1.10100, 1.10100);
+    Script script;
+    script.open[{Scenario::TimeOf(0), 0}] = 1;
+    script.open[{Scenario::TimeOf(1), 0}] = 1;
+    script.close[{Scenario::TimeOf(2), 0}] = 1;
+    const Collected r = RunScripted(script, scenario, testing::EurusdSettings());
+    ASSERT_EQ(r.trades.size(), 2u);
+    EXPECT_EQ(r.trades[0].ticket, 2);  // bought at 1.10060: +4.00
+    EXPECT_DOUBLE_EQ(r.trades[0].balance, 10004.00);
+    EXPECT_EQ(r.trades[1].ticket, 1);  // bought at 1.10010: +9.00
+    EXPECT_DOUBLE_EQ(r.trades[1].balance, 10013.00);
+}
+
 TEST(Advisor, OpensNoMoreThanTheMaximum)
 {
     for (const int32_t most : {1, 3}) {
@@ -133,11 +197,11 @@ TEST(Advisor, OpensNoMoreThanTheMaximum)
         script.openEverywhere = 1;
         TestSettings s = testing::EurusdSettings();
         s.maxPositions = most;
-        const ReplayResult r = RunScripted(script, scenario, s);
+        const Collected r = RunScripted(script, scenario, s);
         EXPECT_EQ(script.openCalls, 6);
         ASSERT_EQ(r.trades.size(), static_cast<size_t>(most));
         for (int32_t i = 0; i < most; ++i) {
-            EXPECT_EQ(r.trades[static_cast<size_t>(i)].openTime, Scenario::TimeOf(static_cast<size_t>(i)));
+            EXPECT_EQ(r.trades[static_cast<size_t>(i)].openTimeMs, Scenario::MsOf(static_cast<size_t>(i)));
         }
     }
 }

@@ -1,6 +1,9 @@
-// The broker on hand-made bars, with the library's answers scripted: fills of
-// take-profit and stop-loss, gaps, the spread, profit conversion, stop-out
-// and refused orders. Every expected number is worked out in the comments.
+// The broker on hand-made bars and ticks, with the library's answers
+// scripted: fills of take-profit and stop-loss in the order the price
+// reaches them, gaps, the spread, profit conversion, the stop-out where the
+// margin level crosses its limit, the test ending when it leaves no money,
+// levels dropped with a note, and each trade's excursions. Every expected
+// number is worked out in the comments.
 #include <cmath>
 #include <limits>
 #include <ostream>
@@ -14,6 +17,7 @@
 namespace torvik::tester {
 namespace {
 
+using testing::Collected;
 using testing::RunScripted;
 using testing::Scenario;
 using testing::Script;
@@ -76,7 +80,7 @@ TEST_P(BuyFillTest, ClosesWhereAndWhenWorkedOut)
     TestSettings s = testing::EurusdSettings();
     s.model = model;
 
-    const ReplayResult r = RunScripted(script, scenario, s);
+    const Collected r = RunScripted(script, scenario, s);
     const Fill& want = model == Model::Open ? c.open : c.ohlc;
     ASSERT_EQ(r.trades.size(), 1u);
     const Trade& t = r.trades[0];
@@ -88,15 +92,16 @@ TEST_P(BuyFillTest, ClosesWhereAndWhenWorkedOut)
     EXPECT_DOUBLE_EQ(t.closePrice, want.price);
     EXPECT_DOUBLE_EQ(t.profit, want.profit);
     EXPECT_DOUBLE_EQ(t.balance, 10000.0 + want.profit);
-    EXPECT_EQ(t.closeTime, Scenario::TimeOf(want.closeBar));
+    EXPECT_EQ(t.closeTimeMs, Scenario::MsOf(want.closeBar));
+    EXPECT_TRUE(t.note.empty()) << t.note;
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BuyFillTest,
                          ::testing::Combine(::testing::ValuesIn(BuyFills),
                                             ::testing::Values(Model::Open, Model::Ohlc)),
                          [](const auto& info) {
-                             std::string name = std::string(std::get<0>(info.param).name) +
-                                                (std::get<1>(info.param) == Model::Open ? "_open" : "_ohlc");
+                             std::string name = std::string(std::get<0>(info.param).name) + "_" +
+                                                ModelName(std::get<1>(info.param));
                              for (char& ch : name) {
                                  if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
                              }
@@ -119,25 +124,27 @@ TEST(Spread, SellLevelsAreReachedByTheAsk)
         // The bid's low 1.09940 puts the ask at the take-profit exactly.
         {{1.10000, 1.10050, 1.09940, 1.10000}, CloseReason::TakeProfit, 1.09950, 5.00},
         // The bid's low 1.09945 leaves the ask 5 points short; the sell stays
-        // open to the end and closes at the ask of the last close.
+        // open to the end and closes at the ask of the last tick.
         {{1.10000, 1.10050, 1.09945, 1.10000}, CloseReason::EndOfTest, 1.10010, -1.00},
     };
-    for (const Case& c : cases) {
-        Scenario scenario(1.10000);
-        scenario.Add(c.bar[0], c.bar[1], c.bar[2], c.bar[3]).Add(1.10000, 1.10000, 1.10000, 1.10000);
-        Script script;
-        script.open[{Scenario::TimeOf(0), 0}] = 2;
-        script.takeProfit = 0.00050;
-        script.stopLoss = 0.00100;
-        const ReplayResult r = RunScripted(script, scenario, testing::EurusdSettings());
-        ASSERT_EQ(r.trades.size(), 1u);
-        EXPECT_EQ(r.trades[0].side, Side::Sell);
-        EXPECT_DOUBLE_EQ(r.trades[0].openPrice, 1.10000);
-        EXPECT_DOUBLE_EQ(r.trades[0].takeProfit, 1.09950);
-        EXPECT_DOUBLE_EQ(r.trades[0].stopLoss, 1.10100);
-        EXPECT_EQ(r.trades[0].reason, c.reason);
-        EXPECT_DOUBLE_EQ(r.trades[0].closePrice, c.price);
-        EXPECT_DOUBLE_EQ(r.trades[0].profit, c.profit);
+    for (const Model model : {Model::Open, Model::Ohlc}) {
+        for (const Case& c : cases) {
+            Scenario scenario(1.10000);
+            scenario.Add(c.bar[0], c.bar[1], c.bar[2], c.bar[3]).Add(1.10000, 1.10000, 1.10000, 1.10000);
+            Script script;
+            script.open[{Scenario::TimeOf(0), 0}] = 2;
+            script.takeProfit = 0.00050;
+            script.stopLoss = 0.00100;
+            TestSettings s = testing::EurusdSettings();
+            s.model = model;
+            const Collected r = RunScripted(script, scenario, s);
+            ASSERT_EQ(r.trades.size(), 1u);
+            EXPECT_EQ(r.trades[0].side, Side::Sell);
+            EXPECT_DOUBLE_EQ(r.trades[0].openPrice, 1.10000);
+            EXPECT_EQ(r.trades[0].reason, c.reason);
+            EXPECT_DOUBLE_EQ(r.trades[0].closePrice, c.price);
+            EXPECT_DOUBLE_EQ(r.trades[0].profit, c.profit);
+        }
     }
 }
 
@@ -149,7 +156,7 @@ TEST(Spread, RoundTripAtOnePriceCostsTheSpread)
     Script script;
     script.open[{Scenario::TimeOf(0), 0}] = 1;
     script.close[{Scenario::TimeOf(1), 0}] = 1;
-    const ReplayResult r = RunScripted(script, scenario, testing::EurusdSettings());
+    const Collected r = RunScripted(script, scenario, testing::EurusdSettings());
     ASSERT_EQ(r.trades.size(), 1u);
     EXPECT_EQ(r.trades[0].reason, CloseReason::Signal);
     EXPECT_DOUBLE_EQ(r.trades[0].openPrice, 1.10010);
@@ -200,7 +207,7 @@ TEST(ProfitConversion, QuoteBaseAndFixedRate)
         s.conversion = c.conversion;
         s.conversionRate = c.rate;
         s.deposit = c.deposit;
-        const ReplayResult r = RunScripted(script, scenario, s);
+        const Collected r = RunScripted(script, scenario, s);
         ASSERT_EQ(r.trades.size(), 1u);
         EXPECT_EQ(r.trades[0].reason, CloseReason::TakeProfit);
         EXPECT_DOUBLE_EQ(r.trades[0].profit, c.profit);
@@ -210,73 +217,251 @@ TEST(ProfitConversion, QuoteBaseAndFixedRate)
     }
 }
 
-// One lot bought at 1.10010 on a 1,000 deposit at 1:500 needs 220.02 of
-// margin; below a 50 % margin level (equity under 110.01) the broker closes.
-TEST(StopOut, AtTheBarsWorstPriceInBothModels)
+// How a scenario is built for each model: chart-timeframe bars for open
+// and ohlc, each hour as a 15-minute bar (plus a flat one) for lower.
+void AddBar(Scenario& scenario, Model model, std::vector<double> b)
 {
-    for (const Model model : {Model::Open, Model::Ohlc}) {
-        Scenario scenario(1.10000);
-        // Low 1.09000: one lot loses 1,010.00 there, equity -10.
-        scenario.Add(1.10000, 1.10020, 1.09000, 1.09500).Add(1.09500, 1.09500, 1.09500, 1.09500);
-        Script script;
-        script.open[{Scenario::TimeOf(0), 0}] = 1;
-        script.lots = 1.0;
-        TestSettings s = testing::EurusdSettings();
-        s.model = model;
-        s.deposit = 1000.0;
-        s.leverage = 500;
-        const ReplayResult r = RunScripted(script, scenario, s);
-        ASSERT_EQ(r.trades.size(), 1u);
-        EXPECT_EQ(r.trades[0].reason, CloseReason::StopOut);
-        EXPECT_DOUBLE_EQ(r.trades[0].closePrice, 1.09000);
-        EXPECT_DOUBLE_EQ(r.trades[0].profit, -1010.00);
-        EXPECT_EQ(r.trades[0].closeTime, Scenario::TimeOf(0));
+    if (model == Model::Lower) {
+        scenario.AddQuarters({b, {b[3], b[3], b[3], b[3]}});
+    } else {
+        scenario.Add(b[0], b[1], b[2], b[3]);
     }
 }
 
-TEST(StopOut, NotAboveTheLevel)
+TestSettings WithModel(Model model)
+{
+    TestSettings s = testing::EurusdSettings();
+    s.model = model;
+    return s;
+}
+
+class ModelTest : public ::testing::TestWithParam<Model> {};
+
+INSTANTIATE_TEST_SUITE_P(Models, ModelTest, ::testing::Values(Model::Open, Model::Ohlc, Model::Lower),
+                         [](const auto& info) { return std::string(ModelName(info.param)); });
+
+// A sell (ticket 1: stop-loss 1.10100 on the ask) and a buy (ticket 2:
+// take-profit 1.10060 on the bid), then a bar that rises from 1.09990 to
+// 1.10200. On a path the bid reaches 1.10060 (the buy's target) before
+// 1.10090 (where the ask reaches the sell's stop): ticket 2 closes first.
+// With one tick the adverse move comes first: the stop, then the target.
+TEST_P(ModelTest, LevelsFillInTheOrderThePriceReachesThem)
+{
+    const Model model = GetParam();
+    Scenario scenario(1.10000);
+    AddBar(scenario, model, {1.10000, 1.10000, 1.10000, 1.10000});
+    AddBar(scenario, model, {1.10000, 1.10000, 1.10000, 1.10000});
+    AddBar(scenario, model, {1.10000, 1.10200, 1.09990, 1.10100});
+    Script script;
+    script.open[{Scenario::TimeOf(0), 0}] = 2;
+    script.open[{Scenario::TimeOf(1), 0}] = 1;
+    script.takeProfit = 0.00050;
+    script.stopLoss = 0.00100;
+    const Collected r = RunScripted(script, scenario, WithModel(model));
+    ASSERT_EQ(r.trades.size(), 2u);
+    const bool path = model != Model::Open;
+    const Trade& first = r.trades[0];
+    const Trade& second = r.trades[1];
+    EXPECT_EQ(first.ticket, path ? 2 : 1);
+    EXPECT_EQ(first.reason, path ? CloseReason::TakeProfit : CloseReason::StopLoss);
+    EXPECT_DOUBLE_EQ(first.closePrice, path ? 1.10060 : 1.10100);
+    EXPECT_DOUBLE_EQ(first.balance, path ? 10005.00 : 9990.00);
+    EXPECT_EQ(second.ticket, path ? 1 : 2);
+    EXPECT_DOUBLE_EQ(second.balance, 9995.00);
+}
+
+// One lot bought at the first bar's open (ask 1.10010) on a small account at
+// 1:500, in a bar that falls to 1.09000, then flat bars; a second buy is
+// scripted for the bar after.
+Collected OneLotThroughAFall(Script& script, Model model, double deposit, double stopOut)
 {
     Scenario scenario(1.10000);
-    // Low 1.09300: a loss of 710.00 leaves equity 290, 132 % of the margin.
-    scenario.Add(1.10000, 1.10020, 1.09300, 1.09500).Add(1.09500, 1.09500, 1.09500, 1.09500);
-    Script script;
+    AddBar(scenario, model, {1.10000, 1.10020, 1.09000, 1.09500});
+    AddBar(scenario, model, {1.09500, 1.09500, 1.09500, 1.09500});
+    AddBar(scenario, model, {1.09500, 1.09500, 1.09500, 1.09500});
     script.open[{Scenario::TimeOf(0), 0}] = 1;
+    script.open[{Scenario::TimeOf(1), 0}] = 1;
     script.lots = 1.0;
-    TestSettings s = testing::EurusdSettings();
-    s.deposit = 1000.0;
+    TestSettings s = WithModel(model);
+    s.deposit = deposit;
     s.leverage = 500;
-    const ReplayResult r = RunScripted(script, scenario, s);
+    s.stopOutPercent = stopOut;
+    return RunScripted(script, scenario, s);
+}
+
+// One lot bought at 1.10010 on a 1,000 deposit at 1:500 needs 220.02 of
+// margin; below a 50 % margin level (equity under 110.01) the broker
+// closes. Equity is 1,000 + (bid - 1.10010) x 100,000: at 1.09121 it is
+// 111.00 (50.45 %), at 1.09120 110.00 (49.995 %). On a path that is the
+// first grid price below the level; in the open model the level is crossed
+// at 1.0912001, rounded towards the low to 1.09120. Either way -890.00, not
+// the bar's low (-1,010.00).
+TEST_P(ModelTest, StopOutClosesWhereTheMarginLevelCrosses)
+{
+    const Model model = GetParam();
+    Script script;
+    const Collected r = OneLotThroughAFall(script, model, 1000.0, 50.0);
+    // The stop-out leaves 110.00: the second buy (needing 219.02) is refused.
     ASSERT_EQ(r.trades.size(), 1u);
-    EXPECT_EQ(r.trades[0].reason, CloseReason::EndOfTest);
-    EXPECT_DOUBLE_EQ(r.trades[0].profit, -510.00);  // closed at 1.09500
+    EXPECT_EQ(r.outcome.tally.refusalCount, 1u);
+    EXPECT_EQ(r.trades[0].reason, CloseReason::StopOut);
+    EXPECT_DOUBLE_EQ(r.trades[0].closePrice, 1.09120);
+    EXPECT_DOUBLE_EQ(r.trades[0].profit, -890.00);
+    EXPECT_EQ(r.trades[0].closeTimeMs, Scenario::MsOf(0));
+    EXPECT_FALSE(r.outcome.emptied);
+    // The drawdown saw the equity at the stop-out, 110, after a peak of
+    // 1,010 at the bar's high on a path (the open model has the high after
+    // the adverse move: from the deposit of 1,000).
+    EXPECT_NEAR(r.outcome.figures.maximalDrawdown, model == Model::Open ? 890.00 : 900.00, 1e-6);
+}
+
+// The same on a deposit of 1,000.50 with a stop-out level of 0: the equity
+// must go below 0, which it does below 1.090095: on a path at the grid
+// price 1.09009, in the open model at the crossing 1.090095 rounded down.
+// The balance is -0.50: no money is left and the test ends there; the buy
+// scripted for the next bar never comes.
+TEST_P(ModelTest, StopOutThatLeavesNoMoneyEndsTheTest)
+{
+    Script script;
+    const Collected r = OneLotThroughAFall(script, GetParam(), 1000.50, 0.0);
+    ASSERT_EQ(r.trades.size(), 1u);
+    EXPECT_EQ(r.trades[0].reason, CloseReason::StopOut);
+    EXPECT_DOUBLE_EQ(r.trades[0].closePrice, 1.09009);
+    EXPECT_DOUBLE_EQ(r.trades[0].balance, -0.50);
+    EXPECT_TRUE(r.outcome.emptied);
+    EXPECT_EQ(r.outcome.endedAtMs, Scenario::MsOf(0));
+    EXPECT_EQ(script.openCalls, 1);
 }
 
 // Two lots bought at 1.10010 and 1.09510 (margins 220.02 and 219.02) on
-// 2,000. At 1.08835 they lose 1,175 and 675: equity 150 is 34 % of 439.04.
-// Closing the worse one leaves 150 on 219.02, 68 %: the other survives.
-TEST(StopOut, ClosesTheMostLosingPositionFirstAndOnlyAsMuchAsNeeded)
+// 2,000. Equity is 2,000 + (2 x bid - 2.19520) x 100,000, below 219.52 (50 %
+// of 439.04) from 1.0886976 down: at 1.08869, 218.00. The worse position
+// (ticket 1, -1,141.00) closes; the other, at -641.00 on a balance of
+// 859.00, is at 99.5 % and survives to the end at 1.09000 (-510.00).
+TEST_P(ModelTest, StopOutClosesTheMostLosingPositionFirstAndOnlyAsMuchAsNeeded)
 {
+    const Model model = GetParam();
     Scenario scenario(1.10000);
-    scenario.Add(1.10000, 1.10020, 1.09500, 1.09500)
-        .Add(1.09500, 1.09500, 1.08835, 1.09000)
-        .Add(1.09000, 1.09000, 1.09000, 1.09000);
+    AddBar(scenario, model, {1.10000, 1.10020, 1.09500, 1.09500});
+    AddBar(scenario, model, {1.09500, 1.09500, 1.08835, 1.09000});
+    AddBar(scenario, model, {1.09000, 1.09000, 1.09000, 1.09000});
     Script script;
     script.open[{Scenario::TimeOf(0), 0}] = 1;
     script.open[{Scenario::TimeOf(1), 0}] = 1;
     script.lots = 1.0;
-    TestSettings s = testing::EurusdSettings();
+    TestSettings s = WithModel(model);
     s.deposit = 2000.0;
     s.leverage = 500;
-    const ReplayResult r = RunScripted(script, scenario, s);
+    const Collected r = RunScripted(script, scenario, s);
     ASSERT_EQ(r.trades.size(), 2u);
     EXPECT_EQ(r.trades[0].ticket, 1);
     EXPECT_EQ(r.trades[0].reason, CloseReason::StopOut);
-    EXPECT_DOUBLE_EQ(r.trades[0].profit, -1175.00);
-    EXPECT_DOUBLE_EQ(r.trades[0].balance, 825.00);
+    EXPECT_DOUBLE_EQ(r.trades[0].closePrice, 1.08869);
+    EXPECT_DOUBLE_EQ(r.trades[0].profit, -1141.00);
+    EXPECT_DOUBLE_EQ(r.trades[0].balance, 859.00);
     EXPECT_EQ(r.trades[1].ticket, 2);
     EXPECT_EQ(r.trades[1].reason, CloseReason::EndOfTest);
     EXPECT_DOUBLE_EQ(r.trades[1].profit, -510.00);
-    EXPECT_DOUBLE_EQ(r.trades[1].balance, 315.00);
+    EXPECT_DOUBLE_EQ(r.trades[1].balance, 349.00);
+}
+
+// A buy of 0.1 lot at 1.10010 lives through a bar from 1.09950 to 1.10040
+// and ends at 1.10020: its worst bid -6.00, its best +3.00, its profit +1.00.
+TEST_P(ModelTest, ExcursionsAreTheWorstAndBestAlongThePath)
+{
+    const Model model = GetParam();
+    Scenario scenario(1.10000);
+    AddBar(scenario, model, {1.10000, 1.10040, 1.09950, 1.10020});
+    AddBar(scenario, model, {1.10020, 1.10020, 1.10020, 1.10020});
+    Script script;
+    script.open[{Scenario::TimeOf(0), 0}] = 1;
+    const Collected r = RunScripted(script, scenario, WithModel(model));
+    ASSERT_EQ(r.trades.size(), 1u);
+    EXPECT_DOUBLE_EQ(r.trades[0].profit, 1.00);
+    EXPECT_NEAR(r.trades[0].adverse, -6.00, 1e-9);
+    EXPECT_NEAR(r.trades[0].favourable, 3.00, 1e-9);
+}
+
+// Levels the library's answers make invalid open the position without them,
+// and the trade says why.
+TEST(Levels, InvalidLevelsAreDroppedWithANote)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char* name;
+        int32_t side;
+        double takeProfit;
+        double stopLoss;
+        const char* note;
+    };
+    const Case cases[] = {
+        {"no distances", 1, 0.0, -0.5,
+         "opened without a stop-loss: PoSL answered -0.5; opened without a take-profit: PoTP answered 0"},
+        {"not a number", 2, nan, 0.00100, "opened without a take-profit: PoTP answered nan"},
+        // A stop 5 points under the ask is 5 points above the bid.
+        {"buy stop inside the spread", 1, 0.00050, 0.00005,
+         "opened without a stop-loss: 1.10005 is at or above the bid 1.10000"},
+        // A buy's stop further below than the price is.
+        {"stop below 0", 1, 0.00050, 2.5, "opened without a stop-loss: 1.10010 - 2.5 is -1.39990 (not above 0)"},
+        // A stop 5 points over the bid is 5 points under the sell's ask.
+        {"sell stop inside the spread", 2, 0.00050, 0.00005,
+         "opened without a stop-loss: 1.10005 is at or below the ask 1.10010"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scenario scenario(1.10000);
+        scenario.Add(1.10000, 1.10000, 1.10000, 1.10000);
+        Script script;
+        script.open[{Scenario::TimeOf(0), 0}] = c.side;
+        script.takeProfit = c.takeProfit;
+        script.stopLoss = c.stopLoss;
+        const Collected r = RunScripted(script, scenario, testing::EurusdSettings());
+        ASSERT_EQ(r.trades.size(), 1u);
+        EXPECT_EQ(r.trades[0].note, c.note);
+        EXPECT_EQ(r.outcome.tally.refusalCount, 0u);
+    }
+}
+
+// Real ticks: every move is a gap, and each tick has its own spread.
+TEST(Ticks, LevelsJumpedOverFillAtTheTickWithItsOwnAsk)
+{
+    struct Case {
+        const char* name;
+        int32_t side;
+        std::vector<std::vector<double>> ticks;  // ms, bid, ask
+        CloseReason reason;
+        double closePrice;
+        double profit;
+        int64_t closeMs;
+    };
+    const Case cases[] = {
+        // Buy at the first tick's ask 1.10010: target 1.10060, reached by
+        // the third tick's bid 1.10070 (+6.00).
+        {"buy target", 1, {{0, 1.10000, 1.10010}, {1000, 1.10030, 1.10045}, {2500, 1.10070, 1.10080}},
+         CloseReason::TakeProfit, 1.10070, 6.00, 2500},
+        // Sell at 1.10000, stop 1.10100 on the ask: a tick with a 60-point
+        // spread puts the ask at 1.10110 while the bid is 1.10050 (-11.00).
+        {"sell stop on a wide spread", 2, {{0, 1.10000, 1.10008}, {700, 1.10050, 1.10110}},
+         CloseReason::StopLoss, 1.10110, -11.00, 700},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scenario scenario(1.10000);
+        scenario.AddTicks(c.ticks).AddTicks({{0, 1.10000, 1.10010}});
+        Script script;
+        script.open[{Scenario::TimeOf(0), 0}] = c.side;
+        script.takeProfit = 0.00050;
+        script.stopLoss = 0.00100;
+        TestSettings s = WithModel(Model::Ticks);
+        s.spreadFixed = false;
+        const Collected r = RunScripted(script, scenario, s);
+        ASSERT_EQ(r.trades.size(), 1u);
+        EXPECT_DOUBLE_EQ(r.trades[0].openPrice, c.ticks[0][c.side == 1 ? 2 : 1]);
+        EXPECT_EQ(r.trades[0].reason, c.reason);
+        EXPECT_DOUBLE_EQ(r.trades[0].closePrice, c.closePrice);
+        EXPECT_DOUBLE_EQ(r.trades[0].profit, c.profit);
+        EXPECT_EQ(r.trades[0].closeTimeMs, Scenario::MsOf(0) + c.closeMs);
+    }
 }
 
 TEST(Orders, RefusedOrdersOpenNothingAndAreListed)
@@ -286,20 +471,17 @@ TEST(Orders, RefusedOrdersOpenNothingAndAreListed)
     struct Case {
         const char* name;
         double lots;
-        double stopLoss;
         int32_t code;
     };
     const Case cases[] = {
-        {"LOT not a number", nan, 0.001, 0},
-        {"LOT infinite", inf, 0.001, 0},
-        {"LOT zero", 0.0, 0.001, 0},
-        {"LOT negative", -0.1, 0.001, 0},
-        {"below the minimum lot", 0.001, 0.001, ErrInvalidVolume},
-        {"above the maximum lot", 101.0, 0.001, ErrInvalidVolume},
+        {"LOT not a number", nan, 0},
+        {"LOT infinite", inf, 0},
+        {"LOT zero", 0.0, 0},
+        {"LOT negative", -0.1, 0},
+        {"below the minimum lot", 0.001, ErrInvalidVolume},
+        {"above the maximum lot", 101.0, ErrInvalidVolume},
         // 100 lots need 110,010 of margin on a 10,000 account.
-        {"not enough money", 100.0, 0.001, ErrNotEnoughMoney},
-        // A stop 5 points under the ask is 5 points above the bid.
-        {"stop inside the spread", 0.1, 0.00005, ErrInvalidStops},
+        {"not enough money", 100.0, ErrNotEnoughMoney},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -308,13 +490,13 @@ TEST(Orders, RefusedOrdersOpenNothingAndAreListed)
         Script script;
         script.open[{Scenario::TimeOf(0), 0}] = 1;
         script.lots = c.lots;
-        script.stopLoss = c.stopLoss;
-        const ReplayResult r = RunScripted(script, scenario, testing::EurusdSettings());
+        script.stopLoss = 0.001;
+        const Collected r = RunScripted(script, scenario, testing::EurusdSettings());
         EXPECT_TRUE(r.trades.empty());
-        EXPECT_EQ(r.refusalCount, 1u);
-        ASSERT_EQ(r.refusals.size(), 1u);
-        EXPECT_EQ(r.refusals[0].code, c.code);
-        EXPECT_EQ(r.refusals[0].time, Scenario::TimeOf(0));
+        EXPECT_EQ(r.outcome.tally.refusalCount, 1u);
+        ASSERT_EQ(r.outcome.tally.refusals.size(), 1u);
+        EXPECT_EQ(r.outcome.tally.refusals[0].code, c.code);
+        EXPECT_EQ(r.outcome.tally.refusals[0].timeMs, Scenario::MsOf(0));
     }
 }
 

@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "test_paths.h"
-#include "tester/cli.h"
+#include "tester/cli/cli.h"
 
 namespace torvik::tester {
 namespace {
@@ -68,13 +68,20 @@ TEST(Cli, ProblemsGiveOneMessageANonZeroStatusAndNoReport)
         {{"--bars", eurusd, "--window", "many"}, 2, "--window"},
         {{"--bars", eurusd, "--model", "tick"}, 2, "--model"},
         {{"--bars", eurusd, "--leverage", "0"}, 2, "--leverage"},
-        {{"--bars", (dir / "missing.csv").string()}, 1, "missing.csv: no such bar file"},
+        {{"--bars", (dir / "missing.csv").string()}, 1, "missing.csv: no such file"},
+        {{"--bars", eurusd, "--timeframe", "M5"}, 2, "--timeframe: M5 is below the timeframe of"},
+        {{"--bars", eurusd, "--timeframe", "H2"}, 2, "--timeframe: \"H2\" is not one of"},
+        {{"--bars", eurusd, "--model", "ticks"}, 2, "--model: ticks needs a tick file"},
+        {{"--bars", eurusd, "--model", "lower"}, 2, "--model: lower needs bars of a lower timeframe"},
+        {{"--bars", eurusd, "--decide", "often"}, 2, "--decide: \"often\" is neither bar nor tick"},
+        {{"--bars", eurusd, "--equity", "all"}, 2, "--equity"},
+        {{"--bars", eurusd, "--min-lot", "1", "--max-lot", "0.5"}, 2, "--max-lot: must not be below --min-lot"},
         {{"--bars", (dir / "bad.csv").string()}, 1, "bad.csv:3: close \"x\" is not a positive number"},
         {{"--bars", (dir / "short.csv").string(), "--symbol", "EURUSD"}, 1, "fewer than the window"},
         {{"--bars", eurusd, "--symbol", "EURGBP"}, 1, "give --conversion-rate (USD per GBP)"},
         {{"--bars", eurusd, "--symbol", "GOLD"}, 1, "cannot tell the currencies"},
         {{"--bars", eurusd, "--from", "2030.01.01"}, 1, "no bar of the test range"},
-        {{"--bars", eurusd, "--to", "2024.13.01"}, 1, "--to \"2024.13.01\""},
+        {{"--bars", eurusd, "--to", "2024.13.01"}, 2, "--to: \"2024.13.01\""},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
@@ -111,10 +118,11 @@ std::vector<std::string> ReportInto(const fs::path& dir, std::vector<std::string
 TEST(Cli, EqualRunsWriteByteIdenticalReports)
 {
     const fs::path dir = ScratchFolder();
-    for (const char* model : {"open", "ohlc"}) {
+    for (const char* model : {"open", "ohlc", "lower"}) {
         SCOPED_TRACE(model);
-        const std::vector<std::string> args = {"--bars", BundledFile("USDJPY_H1.csv"), "--model", model,
-                                               "--to",   "2023.09.30"};
+        const std::vector<std::string> args = {"--bars",      BundledFile("USDJPY_M15.csv"), "--timeframe", "H1",
+                                               "--model",     model,                         "--to",
+                                               "2023.09.30", "--decide",                     "bar"};
         const std::vector<std::string> a = ReportInto(dir / model / "a", args);
         const std::vector<std::string> b = ReportInto(dir / model / "b", args);
         EXPECT_EQ(a, b);
@@ -123,8 +131,19 @@ TEST(Cli, EqualRunsWriteByteIdenticalReports)
         const nlohmann::json report = nlohmann::json::parse(a[0]);
         const std::string& trades = a[1];
         const auto rows = static_cast<int64_t>(std::count(trades.begin(), trades.end(), '\n')) - 1;
+        EXPECT_GT(rows, 0);
         EXPECT_EQ(report["figures"]["total_trades"].get<int64_t>(), rows);
         EXPECT_EQ(report["settings"]["model"], model);
+        EXPECT_EQ(report["settings"]["decide"], "bar");
+        if (std::string(model) == "lower") {
+            EXPECT_EQ(report["modelling_quality"]["real_path_from"], "M15");
+        } else {
+            EXPECT_TRUE(report["modelling_quality"]["real_path_from"].is_null());
+        }
+        // One equity row per chart bar of the test, and one after the final close.
+        const std::string& equity = a[2];
+        EXPECT_EQ(static_cast<int64_t>(std::count(equity.begin(), equity.end(), '\n')) - 2,
+                  report["figures"]["bars_in_test"].get<int64_t>());
         EXPECT_EQ(report["settings"]["profit_conversion"], "divide-by-price");
         EXPECT_NE(a[3].find("<svg"), std::string::npos);
         EXPECT_EQ(a[3].find("http://", a[3].find("</svg>")), std::string::npos);  // nothing fetched
@@ -154,6 +173,25 @@ TEST(Cli, BothFileFormatsGiveTheSameTest)
     EXPECT_EQ(a[2], b[2]);  // equity
     EXPECT_EQ(nlohmann::json::parse(a[0])["figures"], nlohmann::json::parse(b[0])["figures"]);
     EXPECT_EQ(nlohmann::json::parse(b[0])["data"]["format"], "history-center");
+}
+
+// The tick week: every real tick, times with milliseconds.
+TEST(Cli, TickFileRunsAndReportsWithMilliseconds)
+{
+    const fs::path dir = ScratchFolder();
+    const std::vector<std::string> files =
+        ReportInto(dir / "t", {"--bars", BundledFile("EURUSD_ticks.csv"), "--timeframe", "M15", "--window", "98"});
+    const nlohmann::json report = nlohmann::json::parse(files[0]);
+    EXPECT_EQ(report["data"]["format"], "tick-export");
+    EXPECT_EQ(report["settings"]["model"], "ticks");
+    EXPECT_EQ(report["modelling_quality"]["real_path_from"], "ticks");
+    EXPECT_EQ(report["figures"]["ticks_modelled"].get<int64_t>() > 100000, true);
+    // The shipped expert opens nothing in that week; equity.csv has a row
+    // per M15 bar, its times with milliseconds: YYYY.MM.DD HH:MM:SS.mmm.
+    const std::string& equity = files[2];
+    const std::string firstRow = equity.substr(equity.find('\n') + 1);
+    const std::string time = firstRow.substr(0, firstRow.find(','));
+    EXPECT_EQ(time, "2014.05.08 00:15:00.000");
 }
 
 }  // namespace

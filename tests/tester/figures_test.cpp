@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tester/figures.h"
+#include "tester/report/figures.h"
 
 namespace torvik::tester {
 namespace {
@@ -26,12 +26,11 @@ std::vector<Trade> TradesOf(double deposit, const std::vector<std::pair<Side, do
     return trades;
 }
 
-std::vector<EquityPoint> CurveOf(const std::vector<double>& equity)
+std::vector<EquitySample> CurveOf(const std::vector<double>& equity)
 {
-    std::vector<EquityPoint> curve;
+    std::vector<EquitySample> curve;
     for (size_t i = 0; i < equity.size(); ++i) {
-        curve.push_back(EquityPoint{static_cast<uint32_t>(1'000'000 + 3600 * i), 0, 0, 1.0, equity[i], equity[i],
-                                    0.0});
+        curve.push_back(EquitySample{static_cast<uint32_t>(1'000'000 + 3600 * i), equity[i]});
     }
     return curve;
 }
@@ -117,7 +116,7 @@ TEST(Figures, DrawdownsOfAnEquityCurve)
 {
     // From 1,000 down to 500 (50 % of the peak), up to 3,000, down to 2,200
     // (800, 26.7 %), then 2,500 to the end without regaining 3,000.
-    const std::vector<EquityPoint> curve = CurveOf({1000, 500, 3000, 2200, 2300, 2400, 2500});
+    const std::vector<EquitySample> curve = CurveOf({1000, 500, 3000, 2200, 2300, 2400, 2500});
     const Figures f = ComputeFigures({}, curve, 1000.0);
     EXPECT_DOUBLE_EQ(f.absoluteDrawdown, 500.0);
     EXPECT_DOUBLE_EQ(f.maximalDrawdown, 800.0);

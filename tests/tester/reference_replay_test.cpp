@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "test_paths.h"
-#include "tester/cli.h"
+#include "tester/cli/cli.h"
 
 namespace torvik::tester {
 namespace {

@@ -9,7 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "tester/library.h"
+#include "tester/expert/library.h"
+#include "tester/run/backtest.h"
 
 namespace torvik::tester::testing {
 
@@ -33,7 +34,7 @@ struct LotCall {
 };
 
 struct Script {
-    // Keyed by the time of the newest bar and the tick within it (0 to 3;
+    // Keyed by the time of the newest bar and the tick within it (from 0;
     // the forming bar's volume counts its ticks).
     std::map<std::pair<uint32_t, int32_t>, int32_t> open;
     std::map<std::pair<uint32_t, int32_t>, int32_t> close;

@@ -1,6 +1,8 @@
 // Where the bundled history is, and scratch folders for files a test writes.
 #pragma once
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -11,7 +13,8 @@ namespace torvik::tester::testing {
 
 inline std::string BundledFile(const std::string& name) { return std::string(TORVIK_SOURCE_DIR) + "/data/" + name; }
 
-// A fresh, empty folder named after the running test.
+// A fresh, empty folder named after the running test, in a folder of this
+// process's own (other builds on the machine run the same tests).
 inline std::filesystem::path ScratchFolder()
 {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -19,7 +22,18 @@ inline std::filesystem::path ScratchFolder()
     for (char& c : name) {
         if (c == '/') c = '_';
     }
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "torvik_tester_tests" / name;
+    // The process's folder goes when the process ends.
+    struct Root {
+        std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("torvik_tester_tests." + std::to_string(getpid()));
+        ~Root()
+        {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    };
+    static const Root root;
+    const std::filesystem::path dir = root.path / name;
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir;

@@ -1,0 +1,94 @@
+// One test run: a chart's data, the settings, and the library binding in;
+// trades, equity rows and figures out as they happen, the outcome at the end.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tester/data/source.h"
+#include "tester/expert/advisor.h"
+#include "tester/expert/library.h"
+#include "tester/market/account.h"
+#include "tester/market/path.h"
+#include "tester/market/settings.h"
+#include "tester/report/figures.h"
+
+namespace torvik::tester {
+
+// Where a chart's data comes from: a file read as the run goes, or data
+// loaded once and shared.
+struct ChartSource {
+    std::string file;                    // the file (also the name in messages and reports)
+    const LoadedData* loaded = nullptr;  // when set, the rows come from here
+    FileInfo info;                       // what a scan of the whole file found
+};
+
+// A resolved run: every default applied.
+struct RunSpec {
+    TestSettings settings;
+    std::vector<ChartSource> charts;  // one chart for now
+};
+
+// One row of equity.csv: a chart bar (or a tick) as it ended.
+struct EquityRow {
+    int64_t timeMs;
+    double balance;
+    double equity;
+    double low;   // the lowest and highest equity within the bar (or since the row before)
+    double high;
+    double margin;
+    int32_t positions;
+};
+
+// How much of the test had a real intrabar path.
+struct ModellingQuality {
+    uint64_t chartBars = 0;    // chart bars in the test
+    uint64_t realPath = 0;     // with a path from lower bars (two or more) or real ticks
+    uint64_t withHoles = 0;    // of those, built from fewer lower bars than the chart period holds
+    uint64_t fellBack = 0;     // one lower bar only: the generated four-tick path
+    std::string source;        // "ticks", "M5", ...; empty for the generated models
+};
+
+// Receives what the run produces, in order, as it happens.
+class RunSink {
+public:
+    virtual ~RunSink() = default;
+    virtual void OnTrade(const Trade& trade) = 0;
+    virtual void OnEquityRow(const EquityRow& row) = 0;
+    // A chart bar of the test, complete (before its equity row).
+    virtual void OnChartBar(const ChartBar&) {}
+};
+
+using ProgressFn = void (*)(void* context, double done);  // done: 0 to 1
+
+struct RunHooks {
+    LibraryBinding* library = nullptr;  // null: the exports, as the terminal calls them
+    RunSink* sink = nullptr;
+    DecisionObserver* observer = nullptr;
+    ProgressFn progress = nullptr;
+    void* progressContext = nullptr;
+};
+
+struct RunOutcome {
+    AdvisorTally tally;
+    Calibration firstCalibration;
+    Calibration lastCalibration;
+    Figures figures;
+    ModellingQuality quality;
+    uint64_t ticks = 0;        // modelled ticks in the test
+    uint64_t chartBarsSeen = 0;  // chart bars read, history included
+    uint32_t firstBarTime = 0;   // the chart bars of the test
+    uint32_t lastBarTime = 0;
+    uint64_t trades = 0;
+    uint64_t equityRows = 0;
+    bool emptied = false;  // a stop-out left no money and ended the test
+    int64_t endedAtMs = 0;  // the last modelled tick
+};
+
+// Checks the settings; throws TesterError on the first problem.
+void ValidateSettings(const TestSettings& settings);
+
+RunOutcome RunBacktest(const RunSpec& spec, const RunHooks& hooks = {});
+
+}  // namespace torvik::tester
