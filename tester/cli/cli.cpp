@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include "tester/cli/commands.h"
 #include "tester/report/report.h"
 #include "tester/run/backtest.h"
 #include "tester/run/options.h"
@@ -75,10 +76,13 @@ int RunTest(const RunInputs& in, std::ostream& out, std::ostream& err, bool prog
 
 int RunTester(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool progressBar)
 {
+    const std::string_view command = argc > 1 ? argv[1] : "";
+    if (command == "batch") return RunBatchCommand(argc - 1, argv + 1, out, err, progressBar);
     CLI::App app{"Replays bars or ticks through the library's exports as the expert advisor does, simulates the "
                  "broker and writes the test report.",
                  Program};
-    app.footer("Example:\n  torvik-tester --bars data/EURUSD_M15.csv --timeframe H1 --report out/EURUSD_M15");
+    app.footer("Example:\n  torvik-tester --bars data/EURUSD_M15.csv --timeframe H1 --report out/EURUSD_M15\n"
+               "Many runs at once: torvik-tester batch --help");
     app.get_formatter()->column_width(30);
     // Every option comes from the run's table; its text is parsed there.
     const std::vector<OptionSpec>& table = RunOptions();

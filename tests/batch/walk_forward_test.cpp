@@ -1,15 +1,20 @@
 // Walk-forward: calendar periods, the rolling windows, the efficiency, the
-// out-of-sample history joined from its runs.
+// out-of-sample history joined from its runs, and a whole walk-forward on
+// hand-made bars where the best inputs of each window can be worked out.
 #include <cmath>
 #include <limits>
+#include <set>
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
-#include "tester/batch/walk_forward.h"
-#include "tester/data/error.h"
+#include "test_paths.h"
+#include "tester/batch/batch.h"
+#include "tester/batch/summary.h"
 #include "tester/data/bar_time.h"
+#include "tester/data/error.h"
 
 namespace torvik::tester {
 namespace {
@@ -139,6 +144,148 @@ TEST(StitchSeries, MovesEachRunByTheProfitOfTheRunsBefore)
               "t2,10030.00,10030.00,10030.00,10030.00,0.00,10030.00,0\n"
               "t3,10030.00,10020.00,10010.00,10030.00,50.00,9970.00,1\n");
     EXPECT_EQ(StitchSeries({}).trades, "");
+}
+
+// ---- a whole walk-forward on hand-made bars
+
+// The expert in one rule: it holds one position in the direction the pip
+// mode names (1 buys, 2 sells), closing and opening again at every bar. A
+// run's net profit is then the move of the open price from its first to
+// its last bar of the test, in the chosen direction.
+class Trend : public LibraryBinding {
+public:
+    int32_t Rft(int32_t, const BarRecord*, double, double, int32_t, double, double openPrice, int32_t,
+                int32_t pipMode) override
+    {
+        pipMode_ = pipMode;
+        open_ = openPrice != 0.0;
+        return 0;
+    }
+    int32_t IniAll(const char*, const char*) override { return 0; }
+    double Lot(double, double, double, double, double, double, int32_t, double, double, int32_t, const char*) override
+    {
+        return 0.1;
+    }
+    int32_t OpenSignal() override { return pipMode_ == 1 ? 1 : 2; }
+    int32_t CloseSignal() override { return open_ ? (pipMode_ == 1 ? 1 : 2) : 0; }
+    int32_t Reset() override { return 0; }
+    const char* ErrorDescription(int32_t) override { return "refused"; }
+    double TakeProfit() override { return 0.0; }
+    double StopLoss() override { return 0.0; }
+    double PipSize() override { return 0.0001; }
+    int32_t Dsp() override { return 0; }
+    int32_t DcloseSp() override { return 0; }
+    int32_t Hhh1() override { return 0; }
+    int32_t Hhh2() override { return 0; }
+
+private:
+    int32_t pipMode_ = 0;
+    bool open_ = false;
+};
+
+// Hourly bars from 2024.01.01 for 30 days; the price climbs 10 pips an hour
+// for five days, falls for five, and so on.
+std::string TrendBars(std::vector<std::pair<uint32_t, double>>& opens)
+{
+    std::string csv = "time,open,high,low,close,volume\n";
+    constexpr int32_t Hours = 30 * 24, LegHours = 5 * 24;
+    double price = 1.20000;
+    for (int32_t h = 0; h < Hours; ++h) {
+        const double next = price + ((h / LegHours) % 2 == 0 ? 0.001 : -0.001);
+        const uint32_t t = At(2024, 1, 1) + static_cast<uint32_t>(h) * 3600u;
+        opens.emplace_back(t, std::round(price * 1e5) / 1e5);  // as written in the file
+        csv += fmt::format("{},{:.5f},{:.5f},{:.5f},{:.5f},10\n", FormatBarTime(t), price, std::max(price, next),
+                           std::min(price, next), next);
+        price = next;
+    }
+    return csv;
+}
+
+// What the rule earns over [from, to) for one direction: the chart bars of
+// the test are those from the window's 98th bar on.
+double RuleProfit(const std::vector<std::pair<uint32_t, double>>& opens, uint32_t from, uint32_t to, int direction)
+{
+    double first = 0.0, last = 0.0;
+    bool any = false;
+    for (size_t i = MinWindow - 1; i < opens.size(); ++i) {
+        if (opens[i].first < from || opens[i].first >= to) continue;
+        if (!any) first = opens[i].second;
+        last = opens[i].second;
+        any = true;
+    }
+    return std::round(direction * (last - first) * 0.1 * 100000.0 * 100.0) / 100.0;  // lots x contract, in cents
+}
+
+TEST(WalkForward, ChoosesEachWindowsBestInputsAndRunsThemOnTheNextPeriod)
+{
+    const std::filesystem::path dir = testing::ScratchFolder();
+    std::vector<std::pair<uint32_t, double>> opens;
+    testing::WriteAll(dir / "TREND_H1.csv", TrendBars(opens));
+
+    BatchSettings s;
+    AddToPlan(s.plan, "bars", (dir / "TREND_H1.csv").string());
+    AddToPlan(s.plan, "symbol", "EURUSD");
+    AddToPlan(s.plan, "spread", "0");
+    AddToPlan(s.plan, "window", "98");
+    AddToPlan(s.plan, "max-positions", "1");
+    AddToPlan(s.plan, "pip-mode", "1,2");  // buy or sell: the input the search chooses
+    s.walkForward = WalkForwardSettings{*ParsePeriod("6d"), *ParsePeriod("3d")};
+    s.criterion = Criterion::Balance;
+    BatchHooks hooks;
+    hooks.jobs = 2;
+    hooks.bindings = [](Signals) { return std::make_unique<Trend>(); };
+    BatchFolder folder(dir / "batch", BatchIdentity(s), false);
+    const BatchOutcome o = RunBatch(s, &folder, hooks);
+
+    ASSERT_EQ(o.walkForward.size(), 1u);
+    const std::vector<WalkForwardWindow>& windows = o.walkForward[0].windows;
+    ASSERT_EQ(windows.size(), 8u);  // out-of-sample from the 7th, every 3 days to the 30th
+    std::set<std::string> chosenModes;
+    int64_t outCents = 0;
+    for (size_t w = 0; w < windows.size(); ++w) {
+        SCOPED_TRACE(w);
+        const WalkWindow& p = windows[w].period;
+        const double buy = RuleProfit(opens, p.inFrom, p.inTo, 1);
+        const std::string expected = buy >= 0.0 ? "1" : "2";  // a tie goes to the first value
+        ASSERT_TRUE(windows[w].chosen.has_value());
+        const RunRecord* chosen = o.Find(*windows[w].chosen);
+        ASSERT_NE(chosen, nullptr);
+        EXPECT_EQ(*chosen->request.Option("pip-mode"), expected);
+        EXPECT_EQ(*chosen->request.Option("from"), RangeTexts(p.inFrom, p.inTo).first);
+        EXPECT_NEAR(chosen->Figure("total_net_profit"), std::fabs(buy), 0.02);
+        chosenModes.insert(expected);
+
+        ASSERT_TRUE(windows[w].outOfSample.has_value());
+        const RunRecord* out = o.Find(*windows[w].outOfSample);
+        ASSERT_TRUE(out != nullptr && out->ok);
+        EXPECT_TRUE(out->request.outOfSample);
+        EXPECT_EQ(*out->request.Option("pip-mode"), expected);
+        EXPECT_EQ(*out->request.Option("from"), RangeTexts(p.outFrom, p.outTo).first);
+        EXPECT_EQ(*out->request.Option("to"), RangeTexts(p.outFrom, p.outTo).second);
+        EXPECT_NEAR(out->Figure("total_net_profit"), RuleProfit(opens, p.outFrom, p.outTo, expected == "1" ? 1 : -1),
+                    0.02);
+        outCents += std::llround(out->Figure("total_net_profit") * 100.0);
+    }
+    EXPECT_EQ(chosenModes.size(), 2u) << "the hand-made trends should make both choices";
+
+    // The summary: every window, the joined out-of-sample trades whose
+    // balance ends at the deposit plus every out-of-sample profit.
+    const Json summary = SummaryJson(s, o);
+    const Json& wf = summary["walk_forward"][0];
+    EXPECT_EQ(wf["windows"].size(), 8u);
+    EXPECT_NEAR(wf["out_of_sample_net_profit"].get<double>(), static_cast<double>(outCents) / 100.0, 1e-6);
+    for (const SummaryFile& f : SummaryFiles(s, o, summary)) {
+        if (f.name.ends_with("trades.csv")) {
+            // the balance column of the last trade
+            std::string last = f.text.substr(f.text.rfind('\n', f.text.size() - 2) + 1);
+            for (int column = 0; column < 11; ++column) last = last.substr(last.find(',') + 1);
+            EXPECT_EQ(last.substr(0, last.find(',')), FormatCents(1000000 + outCents));
+        }
+    }
+    // Run again: everything is in the folder, nothing is made twice.
+    const BatchOutcome again = RunBatch(s, &folder, hooks);
+    EXPECT_EQ(again.ran, 0u);
+    EXPECT_EQ(SummaryCsv(SummaryJson(s, again)), SummaryCsv(SummaryJson(s, o)));
 }
 
 }  // namespace
