@@ -78,11 +78,13 @@ int RunTester(int argc, const char* const* argv, std::ostream& out, std::ostream
 {
     const std::string_view command = argc > 1 ? argv[1] : "";
     if (command == "batch") return RunBatchCommand(argc - 1, argv + 1, out, err, progressBar);
+    if (command == "montecarlo") return RunMonteCarloCommand(argc - 1, argv + 1, out, err);
     CLI::App app{"Replays bars or ticks through the library's exports as the expert advisor does, simulates the "
                  "broker and writes the test report.",
                  Program};
     app.footer("Example:\n  torvik-tester --bars data/EURUSD_M15.csv --timeframe H1 --report out/EURUSD_M15\n"
-               "Many runs at once: torvik-tester batch --help");
+               "Many runs at once: torvik-tester batch --help; a run's trades resampled: torvik-tester montecarlo "
+               "--help");
     app.get_formatter()->column_width(30);
     // Every option comes from the run's table; its text is parsed there.
     const std::vector<OptionSpec>& table = RunOptions();
