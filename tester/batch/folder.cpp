@@ -42,6 +42,20 @@ void RemoveSummary(const fs::path& dir)
     for (const char* name : SummaryNames) fs::remove_all(dir / name, ec);
 }
 
+// A folder a batch may take: none yet, an empty one, or what a batch killed
+// before it wrote its batch.json left (an empty runs/ and the lock file).
+bool Unclaimed(const fs::path& dir)
+{
+    std::error_code ec;
+    if (!fs::exists(dir, ec)) return true;
+    for (const fs::directory_entry& e : fs::directory_iterator(dir, ec)) {
+        const std::string name = e.path().filename().string();
+        const bool leftover = name == LockFile || (name == RunsFolder && e.is_directory() && fs::is_empty(e.path()));
+        if (!leftover) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void WriteFileAtomically(const fs::path& path, const std::string& text, bool durable)
@@ -62,6 +76,13 @@ void WriteFileAtomically(const fs::path& path, const std::string& text, bool dur
 
 BatchFolder::BatchFolder(const fs::path& dir, const Json& identity, bool force) : dir_(dir)
 {
+    const fs::path file = dir_ / IdentityFile;
+    if (!fs::exists(file) && !Unclaimed(dir_)) {
+        throw TesterError(
+            fmt::format("{} is not a batch folder (it has no {}) and is not empty; give a new or empty "
+                        "folder",
+                        dir_.string(), IdentityFile));
+    }
     std::error_code ec;
     fs::create_directories(dir_ / RunsFolder, ec);
     if (ec || !fs::is_directory(dir_ / RunsFolder)) {
@@ -74,31 +95,18 @@ BatchFolder::BatchFolder(const fs::path& dir, const Json& identity, bool force) 
         throw TesterError(fmt::format("{}: another batch is running in this folder", dir_.string()));
     }
     try {
-        const fs::path file = dir_ / IdentityFile;
         const Json wanted = IdentityJson(identity);
-        if (fs::exists(file)) {
-            const Json held = Json::parse(ReadText(file), nullptr, false);
-            if (held != wanted) {
-                if (!force) {
-                    throw TesterError(fmt::format(
-                        "{} holds another batch (its plan or settings differ from these); give a new folder, or "
-                        "--force to replace it (the runs of the new plan that it holds are kept)",
-                        dir_.string()));
-                }
-                replaced_ = true;
-                RemoveSummary(dir_);
-                WriteFileAtomically(file, wanted.dump(2) + "\n", true);
+        if (!fs::exists(file)) {
+            WriteFileAtomically(file, wanted.dump(2) + "\n", true);
+        } else if (Json::parse(ReadText(file), nullptr, false) != wanted) {
+            if (!force) {
+                throw TesterError(
+                    fmt::format("{} holds another batch (its plan or settings differ from these); give a new folder, "
+                                "or --force to replace it (the runs of the new plan that it holds are kept)",
+                                dir_.string()));
             }
-        } else {
-            for (const fs::directory_entry& e : fs::directory_iterator(dir_)) {
-                const std::string name = e.path().filename().string();
-                if (name != RunsFolder && name != LockFile && !fs::is_empty(e.path())) {
-                    throw TesterError(
-                        fmt::format("{} is not a batch folder (it has no {}) and is not empty; give "
-                                    "a new or empty folder",
-                                    dir_.string(), IdentityFile));
-                }
-            }
+            replaced_ = true;
+            RemoveSummary(dir_);
             WriteFileAtomically(file, wanted.dump(2) + "\n", true);
         }
     } catch (...) {

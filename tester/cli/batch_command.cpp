@@ -45,7 +45,7 @@ public:
         interrupted = false;
         struct sigaction action = {};
         action.sa_handler = &OnInterrupt;
-        action.sa_flags = SA_RESETHAND;
+        action.sa_flags = static_cast<int>(SA_RESETHAND);
         sigemptyset(&action.sa_mask);
         sigaction(SIGINT, &action, &previous_);
     }

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <set>
@@ -305,6 +306,41 @@ TEST(Batch, AFolderOfAnotherBatchIsRefusedUnlessForced)
     EXPECT_EQ(other.status, 1);
     EXPECT_NE(other.err.find("is not a batch folder"), std::string::npos) << other.err;
     EXPECT_EQ(ReadAll(dir / "other" / "notes.txt"), "mine");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "other"), fs::directory_iterator()), 1);
+}
+
+TEST(Batch, WhatACrashLeftHalfWrittenIsMadeAgain)
+{
+    const fs::path dir = ScratchFolder();
+    const std::vector<std::string> batch = {
+        "batch",         "--bars",   BundledFile("EURUSD_H1.csv"), "--from", "2024.11.01", "--spread", "8,12,20",
+        "--run-reports", "--report", (dir / "b").string()};
+    ASSERT_EQ(Cli(batch).status, 0);
+    const std::string summary = ReadAll(dir / "b" / "summary.csv");
+    // A machine that went down in the middle: a record cut short, a run's
+    // report without its record, a temporary file.
+    std::vector<fs::path> runs;
+    for (const fs::directory_entry& e : fs::directory_iterator(dir / "b" / "runs")) runs.push_back(e.path());
+    std::sort(runs.begin(), runs.end());
+    const std::string record = ReadAll(runs[0] / "run.json");
+    testing::WriteAll(runs[0] / "run.json", record.substr(0, record.size() / 2));
+    fs::remove(runs[1] / "run.json");
+    testing::WriteAll(dir / "b" / "summary.csv.partial", "half");
+    const Outcome again = Cli(batch);
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.err.find("made 2 runs"), std::string::npos) << again.err;
+    EXPECT_EQ(ReadAll(dir / "b" / "summary.csv"), summary);
+    EXPECT_EQ(ReadAll(runs[0] / "run.json"), record);
+    EXPECT_FALSE(fs::exists(dir / "b" / "summary.csv.partial"));
+
+    // A batch killed before it wrote batch.json left an empty runs/ and its
+    // lock: the folder is still free to take.
+    fs::create_directories(dir / "early" / "runs");
+    testing::WriteAll(dir / "early" / ".lock", "");
+    EXPECT_EQ(Cli({"batch", "--bars", BundledFile("EURUSD_H1.csv"), "--from", "2024.12.01", "--report",
+                   (dir / "early").string(), "-q"})
+                  .status,
+              0);
 }
 
 TEST(Pool, HandsOutEveryRequestOnceAndStopsWhenAsked)
