@@ -172,13 +172,7 @@ Collected RunFiles(const std::vector<std::string>& files, const std::vector<std:
         sources.push_back(ChartSource{f, &it->second, it->second.info});
     }
     for (const auto& [name, text] : options) ApplyOption(in, name, text);
-    const RunSpec spec = ResolveRun(in, sources);
-    Collected c;
-    RunHooks hooks;
-    hooks.sink = &c;
-    hooks.observer = updates;
-    c.outcome = RunBacktest(spec, hooks);
-    return c;
+    return testing::RunCollected(ResolveRun(in, sources), updates);
 }
 
 TEST(Portfolio, SignalsOfTheSeparateRunsAndTheBalanceOfBoth)
