@@ -180,7 +180,7 @@ TEST(Portfolio, SignalsOfTheSeparateRunsAndTheBalanceOfBoth)
     // Costs on, so that the balance has more than profits to add up;
     // slippage fixed, so that fills do not depend on the order of draws.
     const std::vector<std::pair<std::string, std::string>> options = {
-        {"commission", "7"}, {"costs", "table"}, {"slippage", "1"}};
+        {"commission", "7"}, {"costs", "table"}, {"slippage", "1"}, {"from", "2024.01.01"}};
     Updates eurusd, usdjpy, both;
     const Collected alone0 = RunFiles({"EURUSD_H1.csv"}, options, &eurusd);
     const Collected alone1 = RunFiles({"USDJPY_H1.csv"}, options, &usdjpy);
