@@ -58,10 +58,12 @@ void OnStart()
       int    calcMode=(int)MarketInfo(symbol,MODE_MARGINCALCMODE);
       double contract=MarketInfo(symbol,MODE_LOTSIZE);
       // Swaps in points, or in money when the terminal gives them in the
-      // account currency; other kinds (interest) are left at 0.
+      // account currency (base or margin currency equal to it); other kinds
+      // (interest) are left at 0.
       int    swapType=(int)MarketInfo(symbol,MODE_SWAPTYPE);
       string margin=SymbolInfoString(symbol,SYMBOL_CURRENCY_MARGIN);
-      bool   money=(swapType==1 || swapType==3) && margin==AccountCurrency();
+      string base=SymbolInfoString(symbol,SYMBOL_CURRENCY_BASE);
+      bool   money=(swapType==1 && base==AccountCurrency()) || (swapType==3 && margin==AccountCurrency());
       bool   points=(swapType==0);
       double swapLong=(points || money) ? MarketInfo(symbol,MODE_SWAPLONG) : 0.0;
       double swapShort=(points || money) ? MarketInfo(symbol,MODE_SWAPSHORT) : 0.0;
@@ -71,8 +73,7 @@ void OnStart()
       string row=StringFormat("%s,%s,%d,%.0f,%s,%s,%s,%s,%d,%d,0,round-turn,%s,%s,%s,%s,%d,%d,%s,%s,%s",
                               symbol,(calcMode==0 && contract>=1000.0) ? "fx" : "cfd",
                               (int)MarketInfo(symbol,MODE_DIGITS),contract,
-                              SymbolInfoString(symbol,SYMBOL_CURRENCY_BASE),
-                              SymbolInfoString(symbol,SYMBOL_CURRENCY_PROFIT),margin,
+                              base,SymbolInfoString(symbol,SYMBOL_CURRENCY_PROFIT),margin,
                               calcMode==0 ? "forex" : "cfd",OwnLeverage(symbol),(int)MarketInfo(symbol,MODE_SPREAD),
                               DoubleToString(swapLong,2),DoubleToString(swapShort,2),money ? "money" : "points",
                               DayName(triple),(int)MarketInfo(symbol,MODE_STOPLEVEL),
