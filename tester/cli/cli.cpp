@@ -41,11 +41,17 @@ void DrawProgress(void* context, double done)
 
 int RunTest(const RunInputs& in, std::ostream& out, std::ostream& err, bool progressBar)
 {
-    const FileInfo info = ScanFile(in.bars);
-    const RunSpec spec = ResolveRun(in, info);
+    const RunSpec spec = ScanAndResolve(in);
+    const FileInfo& info = spec.charts[0].info;
+    std::vector<TestSettings> charts;
+    bool tickTimes = false;
+    for (size_t c = 0; c < spec.charts.size(); ++c) {
+        charts.push_back(spec.ChartSettings(c));
+        tickTimes = tickTimes || spec.charts[c].info.IsTicks();
+    }
 
     std::unique_ptr<ReportFolder> folder;
-    if (!in.report.empty()) folder = std::make_unique<ReportFolder>(in.report, spec.settings, info.IsTicks());
+    if (!in.report.empty()) folder = std::make_unique<ReportFolder>(in.report, spec.settings, tickTimes, charts);
     std::optional<TableBinding> reference;
     Progress progress{&err};
     RunHooks hooks;
@@ -56,7 +62,7 @@ int RunTest(const RunInputs& in, std::ostream& out, std::ostream& err, bool prog
         hooks.progressContext = &progress;
     }
     const auto started = std::chrono::steady_clock::now();
-    TestRun run{in.bars, info, spec.settings, RunBacktest(spec, hooks)};
+    TestRun run{in.bars, info, spec.settings, RunBacktest(spec, hooks), spec.charts};
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
     if (folder) folder->Finish(run);
 
@@ -78,11 +84,13 @@ int RunTester(int argc, const char* const* argv, std::ostream& out, std::ostream
     CLI::App app{"Replays bars or ticks through the library's exports as the expert advisor does, simulates the "
                  "broker and writes the test report.",
                  Program};
-    app.footer("Example:\n  torvik-tester --bars data/EURUSD_M15.csv --timeframe H1 --report out/EURUSD_M15");
+    app.footer("Examples:\n  torvik-tester --bars data/EURUSD_M15.csv --timeframe H1 --report out/EURUSD_M15\n"
+               "  torvik-tester --bars data/EURUSD_H1.csv --bars data/USDJPY_H1.csv --report out/portfolio");
     app.get_formatter()->column_width(30);
     // Every option comes from the run's table; its text is parsed there.
     const std::vector<OptionSpec>& table = RunOptions();
     std::map<std::string, std::string> texts;
+    std::map<std::string, std::vector<std::string>> lists;
     std::map<std::string, bool> flags;
     for (const OptionSpec& o : table) {
         const std::string name = std::string("--") + o.name;
@@ -90,6 +98,9 @@ int RunTester(int argc, const char* const* argv, std::ostream& out, std::ostream
         if (o.defaultText != nullptr) help += fmt::format(" [{}]", o.defaultText);
         if (o.flag) {
             app.add_flag(std::string(o.name) == "quiet" ? "-q,--quiet" : name, flags[o.name], help);
+        } else if (o.repeatable) {
+            CLI::Option* option = app.add_option(name, lists[o.name], help)->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+            if (o.required) option->required();
         } else {
             CLI::Option* option = app.add_option(name, texts[o.name], help);
             if (o.required) option->required();
@@ -102,6 +113,10 @@ int RunTester(int argc, const char* const* argv, std::ostream& out, std::ostream
         for (const OptionSpec& o : table) {
             const std::string name = std::string("--") + o.name;
             if (app.count(name) == 0) continue;
+            if (o.repeatable) {
+                for (const std::string& text : lists[o.name]) ApplyOption(in, o.name, text);
+                continue;
+            }
             ApplyOption(in, o.name, o.flag ? "true" : texts[o.name]);
         }
         CheckInputs(in);

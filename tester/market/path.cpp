@@ -55,7 +55,7 @@ uint32_t PricePath::ChartTime(const Row& row) const
 void PricePath::StartBar(const Row& row)
 {
     previous_ = bar_;
-    bar_ = ChartBar{ChartTime(row), row.open, row.high, row.low, row.close, row.volume, RowSpread(row), 1};
+    bar_ = ChartBar{ChartTime(row), row.open, row.high, row.low, row.close, row.volume, RowSpread(row), 1, 0};
 }
 
 void PricePath::AddToBar(const Row& row)

@@ -30,6 +30,7 @@ struct ChartBar {
     double volume = 0.0;
     int32_t spread = -1;  // the smallest spread of its rows in points; -1 when the data has none
     uint32_t parts = 0;   // rows (lower bars or ticks) it was built from
+    int32_t chart = 0;    // the chart of the run it belongs to
 };
 
 struct PathTick {

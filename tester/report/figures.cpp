@@ -39,9 +39,12 @@ FigureAccumulator::FigureAccumulator(double deposit) : peak_(deposit), lowest_(d
 void FigureAccumulator::AddTrade(const Trade& t)
 {
     Figures& f = f_;
+    const double result = NetResult(t);
+    f.totalCommission += t.commission;
+    f.totalSwap += t.swap;
     ++f.totalTrades;
-    const bool won = t.profit > 0.0;
-    const bool lost = t.profit < 0.0;
+    const bool won = result > 0.0;
+    const bool lost = result < 0.0;
     if (t.side == Side::Buy) {
         ++f.longPositions;
         f.longWon += won ? 1 : 0;
@@ -51,23 +54,23 @@ void FigureAccumulator::AddTrade(const Trade& t)
     }
     if (won) {
         ++f.profitTrades;
-        f.grossProfit += t.profit;
-        if (t.profit > f.largestProfit) f.largestProfit = t.profit;
+        f.grossProfit += result;
+        if (result > f.largestProfit) f.largestProfit = result;
         losses_.End(Less);
-        wins_.Add(t.profit);
+        wins_.Add(result);
     } else if (lost) {
         ++f.lossTrades;
-        f.grossLoss += t.profit;
-        if (t.profit < f.largestLoss) f.largestLoss = t.profit;
+        f.grossLoss += result;
+        if (result < f.largestLoss) f.largestLoss = result;
         wins_.End(More);
-        losses_.Add(t.profit);
+        losses_.Add(result);
     } else {
         wins_.End(More);
         losses_.End(Less);
     }
-    const double before = t.balance - t.profit;
+    const double before = t.balance - result;
     if (before > 0.0) {
-        const double r = t.profit / before;
+        const double r = result / before;
         sum_ += r;
         sumSquares_ += r * r;
         ++returns_;

@@ -60,6 +60,12 @@ struct Figures {
     // Mean over standard deviation (n - 1) of each trade's return on the
     // balance before it; NaN with fewer than two trades or no spread.
     double sharpeRatio = 0.0;
+
+    // The costs in the trades' results above: 0 or negative when charged.
+    // Every trade figure counts a trade's whole result (profit, commission
+    // and swap).
+    double totalCommission = 0.0;
+    double totalSwap = 0.0;
 };
 
 // One sample of the equity curve.

@@ -80,6 +80,7 @@ const char* ConversionName(Conversion c)
     case Conversion::Direct: return "direct";
     case Conversion::DivideByPrice: return "divide-by-price";
     case Conversion::FixedRate: return "fixed-rate";
+    case Conversion::Chart: return "chart";
     }
     return "?";
 }
@@ -134,6 +135,32 @@ std::string EndText(const TestRun& run)
     return fmt::format("at the end of the data or range, {}", FormatTickTime(run.outcome.endedAtMs, ms));
 }
 
+std::string InstrumentText(const TestSettings& s)
+{
+    std::string text = fmt::format("{}; contract {}, lots {} to {} by {}, stop level {}, freeze level {}",
+                                   s.instrumentSource, s.contractSize, s.minLot, s.maxLot, s.lotStep, s.stopLevel,
+                                   s.freezeLevel);
+    if (!s.overridden.empty()) {
+        text += "; given:";
+        for (const std::string& o : s.overridden) text += " --" + o;
+    }
+    return text;
+}
+
+std::string CostsText(const TestSettings& s)
+{
+    const auto swap = [&](double rate) {
+        return s.swapUnit == SwapUnit::Points ? fmt::format("{} points", rate) : fmt::format("{} {}", rate, s.currency);
+    };
+    std::string slippage = s.slippageMin == s.slippageMax
+                               ? fmt::format("{} points", s.slippageMin)
+                               : fmt::format("{} to {} points (seed {})", s.slippageMin, s.slippageMax, s.seed);
+    return fmt::format("commission {} {} per lot {}, swap long {} short {} per lot at {:02}:00 (triple on {}), "
+                       "slippage {}",
+                       s.commission, s.currency, CommissionPerName(s.commissionPer), swap(s.swapLong),
+                       swap(s.swapShort), s.rolloverHour, WeekdayName(s.tripleDay), slippage);
+}
+
 // The labelled figures, in the order a trader reads them.
 std::vector<std::pair<std::string, std::string>> FigureLines(const TestRun& run)
 {
@@ -144,8 +171,18 @@ std::vector<std::pair<std::string, std::string>> FigureLines(const TestRun& run)
     const auto add = [&lines](std::string label, std::string value) {
         lines.emplace_back(std::move(label), std::move(value));
     };
-    add("Symbol", fmt::format("{} ({}), {} digits, point {}", s.symbol, TimeframeName(ChartTimeframe(run)), s.digits,
+    if (run.charts.size() > 1) {
+        std::string symbols;
+        for (size_t c = 0; c < run.charts.size(); ++c) {
+            const TestSettings& x = run.ChartSettings(c);
+            const uint32_t tf = x.timeframeSeconds != 0 ? x.timeframeSeconds : run.charts[c].info.timeframeSeconds;
+            symbols += fmt::format("{}{} ({}, {} digits)", c == 0 ? "" : ", ", x.symbol, TimeframeName(tf), x.digits);
+        }
+        add("Symbols", symbols);
+    } else {
+        add("Symbol", fmt::format("{} ({}), {} digits, point {}", s.symbol, TimeframeName(ChartTimeframe(run)), s.digits,
                               Price(s.point, s.digits)));
+    }
     add("Data", fmt::format("{} ({}, {})", run.dataFile, FormatName(run.info.format),
                             run.info.IsTicks() ? std::string("ticks") : TimeframeName(run.info.timeframeSeconds)));
     add("Period", fmt::format("{} - {}", FormatBarTime(r.firstBarTime), FormatBarTime(r.lastBarTime)));
@@ -154,6 +191,8 @@ std::vector<std::pair<std::string, std::string>> FigureLines(const TestRun& run)
     add("Modelling quality", QualityText(run));
     add("Spread", s.spreadFixed ? fmt::format("{} points", s.spreadPoints)
                                 : fmt::format("from the data where it has one, else {} points", s.spreadPoints));
+    add("Instrument", InstrumentText(s));
+    add("Costs", CostsText(s));
     add("Window", fmt::format("{} bars, pip mode {}", s.window, s.pipMode));
     add("Bars in test", fmt::format("{} (of {} chart bars read)", r.quality.chartBars, r.chartBarsSeen));
     add("Ticks modelled", fmt::format("{}", r.ticks));
@@ -193,7 +232,43 @@ std::vector<std::pair<std::string, std::string>> FigureLines(const TestRun& run)
             : fmt::format("{} ({} - {})", FormatDuration(f.longestDrawdownSeconds),
                           FormatBarTime(f.longestDrawdownStart), FormatBarTime(f.longestDrawdownEnd)));
     add("Orders refused", fmt::format("{}", r.tally.refusalCount));
+    add("Total commission", Money(f.totalCommission));
+    add("Total swap", Money(f.totalSwap));
+    for (size_t c = 0; c < r.tally.noLot.size(); ++c) {
+        if (r.tally.noLot[c] == 0) continue;
+        add(fmt::format("No lot ({})", run.ChartSettings(c).symbol),
+            fmt::format("{} orders: {}", r.tally.noLot[c], r.tally.noLotReason[c]));
+    }
+    for (size_t c = 0; c < r.tally.tooClose.size(); ++c) {
+        if (r.tally.tooClose[c] == 0) continue;
+        add(fmt::format("Not sent, levels too close ({})", run.ChartSettings(c).symbol),
+            fmt::format("{}", r.tally.tooClose[c]));
+    }
+    if (r.charts.size() > 1) {
+        for (size_t c = 0; c < r.charts.size(); ++c) {
+            const SymbolFigures& y = r.charts[c].figures;
+            add(fmt::format("{} (chart {})", y.symbol, c + 1),
+                fmt::format("{} trades ({} won), net {}, profit factor {}, commission {}, swap {}; {}", y.totalTrades,
+                            Percent(y.profitTrades, y.totalTrades), Money(y.netProfit), Ratio(y.profitFactor),
+                            Money(y.commission), Money(y.swap), run.ChartSettings(c).instrumentSource));
+        }
+    }
     return lines;
+}
+
+Json InstrumentJson(const TestSettings& s)
+{
+    return Json{{"source", s.instrumentSource},
+                {"overridden", s.overridden},
+                {"kind", s.kind.empty() ? Json(nullptr) : Json(s.kind)},
+                {"base", s.base},
+                {"profit_currency", s.profitCurrency},
+                {"margin_currency", s.marginCurrency},
+                {"margin_mode", MarginModeName(s.marginMode)},
+                {"max_leverage", s.maxLeverage},
+                {"stop_level", s.stopLevel},
+                {"freeze_level", s.freezeLevel},
+                {"stops_too_close", s.stopsTooClose == StopsTooClose::Move ? "move" : "refuse"}};
 }
 
 Json SettingsJson(const TestSettings& s)
@@ -207,6 +282,7 @@ Json SettingsJson(const TestSettings& s)
     j["contract_size"] = s.contractSize;
     j["profit_conversion"] = ConversionName(s.conversion);
     if (s.conversion == Conversion::FixedRate) j["conversion_rate"] = s.conversionRate;
+    if (s.conversion == Conversion::Chart) j["conversion_chart"] = s.conversionChart;
     j["currency"] = s.currency;
     j["deposit"] = s.deposit;
     j["leverage"] = s.leverage;
@@ -227,6 +303,17 @@ Json SettingsJson(const TestSettings& s)
     j["risk_split"] = s.riskSplit;
     j["from"] = s.fromTime == 0 ? Json(nullptr) : Json(FormatBarTime(s.fromTime));
     j["to"] = s.toTime == UINT32_MAX ? Json(nullptr) : Json(FormatBarTime(s.toTime));
+    j["instrument"] = InstrumentJson(s);
+    j["costs"] = Json{{"commission", s.commission},
+                      {"commission_per", CommissionPerName(s.commissionPer)},
+                      {"swap_long", s.swapLong},
+                      {"swap_short", s.swapShort},
+                      {"swap_unit", SwapUnitName(s.swapUnit)},
+                      {"rollover_hour", s.rolloverHour},
+                      {"triple_day", WeekdayName(s.tripleDay)},
+                      {"slippage_min", s.slippageMin},
+                      {"slippage_max", s.slippageMax},
+                      {"seed", s.seed}};
     return j;
 }
 
@@ -273,7 +360,45 @@ Json FiguresJson(const TestRun& run)
         f.longestDrawdownSeconds == 0 ? Json(nullptr) : Json(FormatBarTime(f.longestDrawdownStart));
     j["longest_drawdown_end"] =
         f.longestDrawdownSeconds == 0 ? Json(nullptr) : Json(FormatBarTime(f.longestDrawdownEnd));
+    j["total_commission"] = Cents(f.totalCommission);
+    j["total_swap"] = Cents(f.totalSwap);
     return j;
+}
+
+// Per chart: its file, instrument and figures.
+Json SymbolsJson(const TestRun& run)
+{
+    Json list = Json::array();
+    const RunOutcome& r = run.outcome;
+    for (size_t c = 0; c < r.charts.size(); ++c) {
+        const ChartOutcome& o = r.charts[c];
+        const SymbolFigures& y = o.figures;
+        const TestSettings& s = run.ChartSettings(c);
+        list.push_back(Json{
+            {"symbol", y.symbol},
+            {"file", c < run.charts.size() ? run.charts[c].file : run.dataFile},
+            {"instrument", s.instrumentSource},
+            {"settings", c == 0 ? Json(nullptr) : SettingsJson(s)},
+            {"model", ModelName(s.model)},
+            {"chart_bars", o.quality.chartBars},
+            {"ticks_modelled", o.ticks},
+            {"total_trades", y.totalTrades},
+            {"profit_trades", y.profitTrades},
+            {"loss_trades", y.lossTrades},
+            {"net_profit", Cents(y.netProfit)},
+            {"gross_profit", Cents(y.grossProfit)},
+            {"gross_loss", Cents(y.grossLoss)},
+            {"profit_factor", Defined(Round(y.profitFactor, 4))},
+            {"profit", Cents(y.profit)},
+            {"commission", Cents(y.commission)},
+            {"swap", Cents(y.swap)},
+            {"orders_refused", c < r.tally.refusalsByChart.size() ? r.tally.refusalsByChart[c] : 0},
+            {"no_lot", c < r.tally.noLot.size() ? r.tally.noLot[c] : 0},
+            {"no_lot_reason", c < r.tally.noLot.size() && r.tally.noLot[c] > 0 ? Json(r.tally.noLotReason[c])
+                                                                              : Json(nullptr)},
+            {"not_sent_levels_too_close", c < r.tally.tooClose.size() ? r.tally.tooClose[c] : 0}});
+    }
+    return list;
 }
 
 Json CalibrationJson(const Calibration& c)
@@ -297,7 +422,9 @@ Json RefusalsJson(const TestRun& run)
                               {"type", SideName(r.side)},
                               {"lots", r.lots},
                               {"code", r.code},
-                              {"text", r.text}});
+                              {"text", r.text},
+                              {"symbol", run.ChartSettings(static_cast<size_t>(r.chart)).symbol},
+                              {"ticket", r.ticket == 0 ? Json(nullptr) : Json(r.ticket)}});
     }
     Json codes = Json::object();
     for (const auto& [code, count] : byCode) codes[std::to_string(code)] = count;
@@ -484,12 +611,12 @@ void WriteHtml(std::FILE* out, const TestRun& run, const fs::path& tradesFile, c
     lines.Next(line);  // the header
     while (lines.Next(line)) {
         const std::vector<std::string_view> f = Fields(line);
-        if (f.size() < 16) continue;
+        if (f.size() < 18) continue;
         fmt::print(out,
                    "<tr><td>{}</td><td>{}</td><td>{}</td><td>{}</td><td>{}</td><td>{}</td><td>{}</td><td>{}</td>"
                    "<td>{}</td><td class=\"{}\">{}</td><td>{}</td><td>{}</td><td>{}</td><td>{}</td><td>{}</td></tr>\n",
-                   f[0], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9], f[10].starts_with("-") ? "loss" : "win",
-                   f[10], f[11], f[12], f[13], f[14], HtmlEscape(f[15]));
+                   f[0], f[2], f[3], f[4], f[5], f[6], f[7], f[8], f[9], f[12].starts_with("-") ? "loss" : "win",
+                   f[12], f[13], f[14], f[15], f[16], HtmlEscape(f[17]));
     }
     fmt::print(out, "</table>\n</body>\n</html>\n");
 }
@@ -510,11 +637,12 @@ std::string TradeRow(const Trade& t, const TestSettings& s, bool tickTimes)
     const int32_t d = s.digits;
     std::string note = t.note;
     std::replace(note.begin(), note.end(), ',', ';');
-    return fmt::format("{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}\n", t.ticket, s.symbol, SideName(t.side),
-                       FormatTickTime(t.openTimeMs, tickTimes), Price(t.openPrice, d), Lots(s, t.lots),
-                       LevelOrEmpty(t.stopLoss, d), LevelOrEmpty(t.takeProfit, d),
-                       FormatTickTime(t.closeTimeMs, tickTimes), Price(t.closePrice, d), Money(t.profit),
-                       Money(t.balance), ReasonName(t.reason), Money(t.adverse), Money(t.favourable), note);
+    return fmt::format("{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}\n", t.ticket, s.symbol,
+                       SideName(t.side), FormatTickTime(t.openTimeMs, tickTimes), Price(t.openPrice, d),
+                       Lots(s, t.lots), LevelOrEmpty(t.stopLoss, d), LevelOrEmpty(t.takeProfit, d),
+                       FormatTickTime(t.closeTimeMs, tickTimes), Price(t.closePrice, d), Money(t.commission),
+                       Money(t.swap), Money(t.profit), Money(t.balance), ReasonName(t.reason), Money(t.adverse),
+                       Money(t.favourable), note);
 }
 
 std::string EquityRowText(const EquityRow& r, const TestSettings&, bool tickTimes)
@@ -543,6 +671,7 @@ std::string ReportJson(const TestRun& run)
                     {"time", FormatTickTime(r.endedAtMs, run.info.IsTicks())},
                     {"text", EndText(run)}};
     j["figures"] = FiguresJson(run);
+    j["symbols"] = SymbolsJson(run);
     j["signals"] = Json{{"updates", r.tally.updates},
                         {"open_signal", AnswersJson(r.tally.openAnswers, "buy", "sell")},
                         {"close_signal", AnswersJson(r.tally.closeAnswers, "close_buys", "close_sells")}};
@@ -573,8 +702,9 @@ void Put(std::FILE* f, const std::string& text, const fs::path& path)
 
 }  // namespace
 
-ReportFolder::ReportFolder(const std::string& dir, const TestSettings& settings, bool tickTimes)
-    : dir_(dir), settings_(settings), tickTimes_(tickTimes)
+ReportFolder::ReportFolder(const std::string& dir, const TestSettings& settings, bool tickTimes,
+                           std::vector<TestSettings> charts)
+    : dir_(dir), settings_(settings), charts_(std::move(charts)), tickTimes_(tickTimes)
 {
     std::error_code ec;
     created_ = !fs::exists(dir_, ec);
@@ -615,7 +745,8 @@ void ReportFolder::CloseFiles()
 
 void ReportFolder::OnTrade(const Trade& trade)
 {
-    Put(trades_, TradeRow(trade, settings_, tickTimes_), Partial("trades.csv"));
+    const auto c = static_cast<size_t>(trade.chart);
+    Put(trades_, TradeRow(trade, c < charts_.size() ? charts_[c] : settings_, tickTimes_), Partial("trades.csv"));
 }
 
 void ReportFolder::OnEquityRow(const EquityRow& row)

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tester/data/source.h"
 #include "tester/market/settings.h"
@@ -19,9 +20,15 @@ namespace torvik::tester {
 
 struct TestRun {
     std::string dataFile;  // as given on the command line
-    FileInfo info;
-    TestSettings settings;
+    FileInfo info;         // of the first chart's file
+    TestSettings settings; // the first chart's, with the account's
     RunOutcome outcome;
+    std::vector<ChartSource> charts;  // every chart with its settings; may be left empty for one chart
+    // Chart c's settings.
+    const TestSettings& ChartSettings(size_t c) const
+    {
+        return c < charts.size() && charts[c].settings ? *charts[c].settings : settings;
+    }
 };
 
 std::string ConsoleSummary(const TestRun& run);
@@ -29,8 +36,8 @@ std::string ReportJson(const TestRun& run);
 
 // The trades.csv and equity.csv rows.
 inline constexpr const char* TradesHeader =
-    "ticket,symbol,type,open_time,open_price,lots,stop_loss,take_profit,close_time,close_price,profit,balance,"
-    "reason,mae,mfe,note\n";
+    "ticket,symbol,type,open_time,open_price,lots,stop_loss,take_profit,close_time,close_price,commission,swap,"
+    "profit,balance,reason,mae,mfe,note\n";
 inline constexpr const char* EquityHeader = "time,balance,equity,equity_low,equity_high,margin,free_margin,positions\n";
 std::string TradeRow(const Trade& t, const TestSettings& s, bool tickTimes);
 std::string EquityRowText(const EquityRow& r, const TestSettings& s, bool tickTimes);
@@ -39,7 +46,9 @@ std::string EquityRowText(const EquityRow& r, const TestSettings& s, bool tickTi
 class ReportFolder : public RunSink {
 public:
     // Creates the folder and opens the streamed files under temporary names.
-    ReportFolder(const std::string& dir, const TestSettings& settings, bool tickTimes);
+    // charts: each chart's settings, for several charts (their trades' digits and symbols).
+    ReportFolder(const std::string& dir, const TestSettings& settings, bool tickTimes,
+                 std::vector<TestSettings> charts = {});
     // Without Finish, removes what it wrote.
     ~ReportFolder() override;
     ReportFolder(const ReportFolder&) = delete;
@@ -56,6 +65,7 @@ private:
 
     std::filesystem::path dir_;
     TestSettings settings_;
+    std::vector<TestSettings> charts_;
     bool tickTimes_;
     std::FILE* trades_ = nullptr;
     std::FILE* equity_ = nullptr;

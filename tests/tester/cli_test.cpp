@@ -82,6 +82,18 @@ TEST(Cli, ProblemsGiveOneMessageANonZeroStatusAndNoReport)
         {{"--bars", eurusd, "--symbol", "GOLD"}, 1, "cannot tell the currencies"},
         {{"--bars", eurusd, "--from", "2030.01.01"}, 1, "no bar of the test range"},
         {{"--bars", eurusd, "--to", "2024.13.01"}, 2, "--to: \"2024.13.01\""},
+        {{"--bars", eurusd, "--slippage", "5:2"}, 2, "--slippage: 5:2: B is below A"},
+        {{"--bars", eurusd, "--slippage", "-1"}, 2, "--slippage"},
+        {{"--bars", eurusd, "--stops-too-close", "ignore"}, 2, "--stops-too-close: \"ignore\" is neither move nor refuse"},
+        {{"--bars", eurusd, "--triple-day", "sat"}, 2, "--triple-day: \"sat\" is none of"},
+        {{"--bars", eurusd, "--commission-per", "lot"}, 2, "--commission-per"},
+        {{"--bars", eurusd, "--costs", "all"}, 2, "--costs"},
+        {{"--bars", eurusd, "--rollover-hour", "24"}, 2, "--rollover-hour: 24 is outside 0 to 23"},
+        {{"--bars", eurusd, "--bars", eurusd, "--symbol", "EURUSD"}, 2, "--symbol: given 1 times for 2 charts"},
+        {{"--bars", eurusd + "+", "--symbol", "EURUSD"}, 2, "names an empty file"},
+        {{"--bars", eurusd, "--symbols", (dir / "none.csv").string()}, 1, "none.csv: cannot read the instrument table"},
+        {{"--bars", eurusd, "--symbol", "EURUSD", "--bars", eurusd, "--symbol", "AUDCAD"}, 1,
+         "give --conversion-rate (USD per CAD)"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
@@ -173,6 +185,30 @@ TEST(Cli, BothFileFormatsGiveTheSameTest)
     EXPECT_EQ(a[2], b[2]);  // equity
     EXPECT_EQ(nlohmann::json::parse(a[0])["figures"], nlohmann::json::parse(b[0])["figures"]);
     EXPECT_EQ(nlohmann::json::parse(b[0])["data"]["format"], "history-center");
+}
+
+// Two charts: --bars twice, or joined by +, give the same report, and the
+// report names both symbols.
+TEST(Cli, PortfolioByRepeatedBarsOrPlus)
+{
+    const fs::path dir = ScratchFolder();
+    const std::string a = BundledFile("EURUSD_H1.csv"), b = BundledFile("USDJPY_H1.csv");
+    const std::vector<std::string> twice =
+        ReportInto(dir / "twice", {"--bars", a, "--bars", b, "--from", "2024.06.01", "--commission", "5"});
+    const std::vector<std::string> plus =
+        ReportInto(dir / "plus", {"--bars", a + "+" + b, "--from", "2024.06.01", "--commission", "5"});
+    EXPECT_EQ(twice[1], plus[1]);
+    EXPECT_EQ(twice[2], plus[2]);
+    const nlohmann::json report = nlohmann::json::parse(twice[0]);
+    ASSERT_EQ(report["symbols"].size(), 2u);
+    EXPECT_EQ(report["symbols"][0]["symbol"], "EURUSD");
+    EXPECT_EQ(report["symbols"][1]["symbol"], "USDJPY");
+    EXPECT_EQ(report["symbols"][1]["instrument"], "USDJPY row of the bundled table");
+    EXPECT_EQ(report["symbols"][1]["settings"]["profit_conversion"], "divide-by-price");
+    const std::string& trades = twice[1];
+    EXPECT_NE(trades.find(",EURUSD,"), std::string::npos);
+    EXPECT_NE(trades.find(",USDJPY,"), std::string::npos);
+    EXPECT_LT(report["figures"]["total_commission"].get<double>(), 0.0);
 }
 
 // The tick week: every real tick, times with milliseconds.
