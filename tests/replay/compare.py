@@ -49,42 +49,36 @@ def run_both(options, workdir, tester=DEFAULT_TESTER, lib=DEFAULT_LIB, replay_en
     return tester_dir, replay_dir
 
 
-def compare_trades(tester_rows, replay_rows):
-    """The differences as texts, the first differing trade in full."""
+def first_differing_row(kind, tester_rows, replay_rows, differs):
+    """The first row in which differs(field, tester text, replay text) holds for a field, and the counts."""
     problems = []
     for i, (t, r) in enumerate(zip(tester_rows, replay_rows)):
-        fields = [k for k in t if t[k] != r.get(k)]
+        fields = [k for k in t if differs(k, t[k], r.get(k))]
         if fields:
-            problems.append(f"trade {i + 1} (tester ticket {t['ticket']}) differs in "
+            problems.append(f"{kind} {i + 1} differs in "
                             + ", ".join(f"{k}: tester {t[k]!r} replay {r.get(k)!r}" for k in fields))
             problems.append("  tester: " + ",".join(t.values()))
             problems.append("  replay: " + ",".join(r.values()))
             break
     if len(tester_rows) != len(replay_rows):
-        problems.append(f"trade count: tester {len(tester_rows)} replay {len(replay_rows)}")
+        problems.append(f"{kind} count: tester {len(tester_rows)} replay {len(replay_rows)}")
     return problems
+
+
+def compare_trades(tester_rows, replay_rows):
+    """trades.csv field by field, as text."""
+    return first_differing_row("trade", tester_rows, replay_rows, lambda k, t, r: t != r)
+
+
+def equity_field_differs(field, t, r):
+    """Times and counts exactly, money to a cent (the rounding of the last digit)."""
+    if field in ("time", "positions") or r is None:
+        return t != r
+    return abs(float(t) - float(r)) > 0.0101
 
 
 def compare_equity(tester_rows, replay_rows):
-    """equity.csv row by row: times and counts exactly, money to a cent (rounding of the last digit)."""
-    problems = []
-    for i, (t, r) in enumerate(zip(tester_rows, replay_rows)):
-        fields = []
-        for k in t:
-            if k in ("time", "positions"):
-                if t[k] != r.get(k):
-                    fields.append(k)
-            elif abs(float(t[k]) - float(r[k])) > 0.0101:
-                fields.append(k)
-        if fields:
-            problems.append(f"equity row {i + 1} differs in " +
-                            ", ".join(f"{k}: tester {t[k]} replay {r[k]}" for k in fields))
-            problems.append("  tester: " + ",".join(t.values()))
-            problems.append("  replay: " + ",".join(r.values()))
-            break
-    if len(tester_rows) != len(replay_rows):
-        problems.append(f"equity rows: tester {len(tester_rows)} replay {len(replay_rows)}")
-    return problems
+    return first_differing_row("equity row", tester_rows, replay_rows, equity_field_differs)
 
 
 def compare_figures(report, summary):

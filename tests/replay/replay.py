@@ -9,7 +9,7 @@ library's decisions come from the real shared library, loaded with ctypes.
 
     replay.py --bars data/EURUSD_H1.csv --report out/replay [tester options]
 
-writes trades.csv in the tester's format and summary.json with the figures
+writes trades.csv and equity.csv in the tester's formats and summary.json with the figures
 it can recompute (net profit, drawdowns, counts, signal answers, refusals).
 
 Prices are kept as whole points (ints) wherever they lie on the grid; a price
@@ -483,18 +483,23 @@ class Replay:
     def stop_out(self, prices, time_ms, sampled):
         """Closes the most losing position while the margin level is below the stop-out.
         prices: {ticket: closing price}. Returns True when the test ends for want of money."""
-        stopped = False
-        while self.margin_level_below(prices):
-            worst = min(self.positions, key=lambda p: (self.profit(p, prices[p.ticket]), p.ticket))
-            self.close(worst, prices[worst.ticket], time_ms, "stop-out")
-            stopped = True
-        if not stopped:
+        if not self.close_most_losing(prices, time_ms):
             return False
         if self.no_money_left(prices, time_ms):
             return True
         if sampled:
             self.sample(time_ms, self.equity_at(prices))
         return False
+
+    def close_most_losing(self, prices, time_ms):
+        """While the margin level is below the stop-out, the position of the smallest profit (the lower
+        ticket on a tie) closes; returns whether any did."""
+        closed = False
+        while self.margin_level_below(prices):
+            worst = min(self.positions, key=lambda p: (self.profit(p, prices[p.ticket]), p.ticket))
+            self.close(worst, prices[worst.ticket], time_ms, "stop-out")
+            closed = True
+        return closed
 
     def no_money_left(self, prices, time_ms):
         """After a stop-out: with the balance or the equity at or below 0 the test ends here."""
@@ -620,12 +625,7 @@ class Replay:
                 crossing = hi
             unrounded = prices_at(crossing)
             at = {p.ticket: self.price(self.toward_worst(unrounded[p.ticket], p.buy)) for p in self.positions}
-            closed_any = False
-            while self.margin_level_below(at):
-                most_losing = min(self.positions, key=lambda p: (self.profit(p, at[p.ticket]), p.ticket))
-                self.close(most_losing, at[most_losing.ticket], time_ms, "stop-out")
-                closed_any = True
-            if not closed_any:
+            if not self.close_most_losing(at, time_ms):
                 break   # prices rounded towards the worst cannot lift the level; kept so the loop is bounded
             if self.no_money_left(at, time_ms):
                 return True

@@ -196,7 +196,8 @@ def test_tied_bar_differs_only_in_the_tie(tmp_path):
 GENERATED_WITH_TIES = {
     "eurusd_m15_lower": ["--bars", "data/EURUSD_M15.csv", "--timeframe", "H1", "--from", "2023.04.01",
                          "--to", "2023.04.10"],
-    "tick_week_ohlc": ["--bars", "data/EURUSD_ticks.csv", "--timeframe", "M15", "--model", "ohlc"] + TICK_WEEK,
+    "tick_week_ohlc": ["--bars", "data/EURUSD_ticks.csv", "--timeframe", "M15", "--model", "ohlc",
+                       "--to", "2014.05.08"] + TICK_WEEK,
 }
 
 
