@@ -577,7 +577,8 @@ void Account::RestOfBar(int32_t chart, Quote low, Quote high, int64_t timeMs)
     }
     Watch(chart, low);
     Watch(chart, high);
-    if (positions_.empty()) return;
+    // Sampled even when the take-profits closed the last position: the
+    // balance they leave may be a new peak, and it is reached in this bar.
     observer_.OnEquity(timeMs, EquityAt([&](const Position& p) {
                            return !mine(p) ? ClosingPrice(p) : IsBuy(p) ? low.bid : high.ask;
                        }));

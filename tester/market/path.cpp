@@ -69,10 +69,14 @@ void PricePath::AddToBar(const Row& row)
     ++bar_.parts;
 }
 
+int64_t PricePath::PointsBetween(double lower, double upper) const { return std::llround((upper - lower) / s_.point); }
+
 void PricePath::QueueFourTicks(int64_t timeMs, double open, double high, double low, double close, int32_t spread,
                                bool newChartBar)
 {
-    const bool highFirst = high - open < open - low;
+    // Distances in whole points: the difference of two prices carries
+    // rounding noise that would decide a tie at random.
+    const bool highFirst = PointsBetween(open, high) < PointsBetween(low, open);
     const double prices[4] = {open, highFirst ? high : low, highFirst ? low : high, close};
     for (size_t k = 0; k < 4; ++k) {
         queue_[k] = PathTick{timeMs, QuoteOf(prices[k], spread), k == 0, newChartBar && k == 0};

@@ -66,6 +66,8 @@ public:
     Quote HighQuote() const { return QuoteOf(bar_.high, BarSpread(bar_.spread)); }
     // The quote at a chart bar's close, at the bar's spread.
     Quote CloseQuote(const ChartBar& bar) const { return QuoteOf(bar.close, BarSpread(bar.spread)); }
+    // Whole points from one price up to another.
+    int64_t PointsBetween(double lower, double upper) const;
     // The quote of a bid at a spread in points.
     Quote QuoteOf(double bid, int32_t spreadPoints) const;
 

@@ -44,12 +44,6 @@ BAR_RECORD = np.dtype([("time", "<u4"), ("open", "<f8"), ("low", "<f8"), ("high"
                        ("close", "<f8"), ("volume", "<f8")])
 assert BAR_RECORD.itemsize == 44
 
-# REPLAY_TIE_AS_TESTER=1 orders a generated bar's extremes as the tester does
-# (comparing the two distances in doubles) instead of sending a tie to the
-# low: a diagnosis switch, to show that the tie is the only difference.
-TIE_AS_TESTER = os.environ.get("REPLAY_TIE_AS_TESTER") == "1"
-
-
 class ReplayError(Exception):
     pass
 
@@ -651,10 +645,7 @@ class Replay:
 
     def four_ticks(self, time_ms, o, h, l, c, spread):
         """Open, the nearer extreme (the low on a tie), the farther one, close; a gap into the first."""
-        if TIE_AS_TESTER:
-            low_first = self.price(o) - self.price(l) <= self.price(h) - self.price(o)
-        else:
-            low_first = o - l <= h - o
+        low_first = o - l <= h - o
         first, second = (l, h) if low_first else (h, l)
         return [Tick(time_ms, p, p + spread, i == 0) for i, p in enumerate((o, first, second, c))]
 
@@ -780,8 +771,9 @@ class Replay:
         return text
 
     def write_trades(self, path):
+        # The replay models an account without costs: commission and swap are 0.
         header = ("ticket,symbol,type,open_time,open_price,lots,stop_loss,take_profit,close_time,close_price,"
-                  "profit,balance,reason,mae,mfe,note")
+                  "commission,swap,profit,balance,reason,mae,mfe,note")
         lines = [header]
         for t in self.trades:
             level = lambda k: "" if k is None else self.fmt_price(k)
@@ -789,7 +781,8 @@ class Replay:
                 str(t["ticket"]), t["symbol"], t["type"], self.fmt_time(t["open_time"]),
                 "%.*f" % (self.digits, t["open_price"]), "%.2f" % t["lots"], level(t["stop_loss"]),
                 level(t["take_profit"]), self.fmt_time(t["close_time"]),
-                "%.*f" % (self.digits, t["close_price"]), money(t["profit"]), money(t["balance"]),
+                "%.*f" % (self.digits, t["close_price"]), money(0.0), money(0.0), money(t["profit"]),
+                money(t["balance"]),
                 t["reason"], money(cents(t["mae"])), money(cents(t["mfe"])), csv_field(t["note"])]))
         with open(path, "w") as f:
             f.write("\n".join(lines) + "\n")
