@@ -18,7 +18,7 @@ namespace torvik::tester {
 namespace {
 
 constexpr const char* Program = "torvik-tester";
-constexpr const char* Version = "torvik-tester 1.1.0";
+constexpr const char* Version = TesterVersion;
 
 struct Progress {
     std::ostream* err;
@@ -56,7 +56,7 @@ int RunTest(const RunInputs& in, std::ostream& out, std::ostream& err, bool prog
         hooks.progressContext = &progress;
     }
     const auto started = std::chrono::steady_clock::now();
-    TestRun run{in.bars, info, spec.settings, RunBacktest(spec, hooks)};
+    TestRun run{in.bars, info, spec.settings, RunBacktest(spec, hooks), in.given};
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
     if (folder) folder->Finish(run);
 

@@ -235,6 +235,7 @@ void ApplyOption(RunInputs& inputs, std::string_view name, const std::string& te
     for (const OptionSpec& o : Table) {
         if (name == o.name) {
             o.apply(inputs, text);
+            inputs.given[o.name] = text;
             return;
         }
     }
