@@ -40,6 +40,18 @@ void Column(std::ostream& out, const char* name, const std::function<void(const 
     out << ']';
 }
 
+// An object of columns: {"name":[...],...}.
+using ColumnWriter = std::function<void(const Emit&)>;
+void Columns(std::ostream& out, const std::vector<std::pair<const char*, ColumnWriter>>& columns)
+{
+    out << '{';
+    for (size_t i = 0; i < columns.size(); ++i) {
+        if (i > 0) out << ',';
+        Column(out, columns[i].first, columns[i].second);
+    }
+    out << '}';
+}
+
 // Fields of a CSV line (no quoting: the writers never put a comma in a field).
 void SplitFields(std::string_view line, std::vector<std::string_view>& fields)
 {
@@ -153,19 +165,14 @@ void WriteCandles(std::ostream& out, const PageFiles& files, int32_t digits)
             EachBar(files.chartBars, [&](const StoredBar& b) { emit(Price(b.*field, digits)); });
         };
     };
-    out << '{';
-    Column(out, "time", [&](const Emit& emit) {
+    const auto times = [&](const Emit& emit) {
         EachBar(files.chartBars, [&](const StoredBar& b) { emit(std::to_string(b.time)); });
-    });
-    out << ',';
-    Column(out, "open", prices(&StoredBar::open));
-    out << ',';
-    Column(out, "high", prices(&StoredBar::high));
-    out << ',';
-    Column(out, "low", prices(&StoredBar::low));
-    out << ',';
-    Column(out, "close", prices(&StoredBar::close));
-    out << '}';
+    };
+    Columns(out, {{"time", times},
+                  {"open", prices(&StoredBar::open)},
+                  {"high", prices(&StoredBar::high)},
+                  {"low", prices(&StoredBar::low)},
+                  {"close", prices(&StoredBar::close)}});
 }
 
 // ---- the trades: trades.csv by its header, so columns added to it (costs)
@@ -194,12 +201,9 @@ constexpr TradeColumn TradeColumns[] = {
 
 void WriteTrades(std::ostream& out, const PageFiles& files)
 {
-    out << '{';
-    bool first = true;
+    std::vector<std::pair<const char*, ColumnWriter>> columns;
     for (const TradeColumn& c : TradeColumns) {
-        if (!first) out << ',';
-        first = false;
-        Column(out, c.page, [&](const Emit& emit) {
+        columns.emplace_back(c.page, [&files, &c](const Emit& emit) {
             CsvFile csv(files.trades);
             const int32_t at = c.optional ? csv.Find(c.csv) : csv.Need(c.csv);
             while (csv.Next()) {
@@ -214,7 +218,7 @@ void WriteTrades(std::ostream& out, const PageFiles& files)
             }
         });
     }
-    out << '}';
+    Columns(out, columns);
 }
 
 // ---- the equity: one point per chart bar (rows of --equity ticks, and the
@@ -262,19 +266,14 @@ void WriteEquity(std::ostream& out, const TestRun& run, const PageFiles& files)
             EachEquityBar(files, timeframe, [&](const EquityBar& b) { emit(Money(b.*field)); });
         };
     };
-    out << '{';
-    Column(out, "time", [&](const Emit& emit) {
+    const auto times = [&](const Emit& emit) {
         EachEquityBar(files, timeframe, [&](const EquityBar& b) { emit(std::to_string(b.time)); });
-    });
-    out << ',';
-    Column(out, "balance", money(&EquityBar::balance));
-    out << ',';
-    Column(out, "equity", money(&EquityBar::equity));
-    out << ',';
-    Column(out, "low", money(&EquityBar::low));
-    out << ',';
-    Column(out, "high", money(&EquityBar::high));
-    out << '}';
+    };
+    Columns(out, {{"time", times},
+                  {"balance", money(&EquityBar::balance)},
+                  {"equity", money(&EquityBar::equity)},
+                  {"low", money(&EquityBar::low)},
+                  {"high", money(&EquityBar::high)}});
 }
 
 // ---- texts
