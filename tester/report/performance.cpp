@@ -13,6 +13,7 @@ constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double CentsPerUnit = 100.0;
 constexpr int64_t MillisecondsPerSecond = 1000;
 constexpr int32_t MonthsPerYear = 12;
+constexpr double MaxCents = 1e15;  // ten trillion in money: far beyond any trade
 
 // Money as the files hold it: rounded to cents.
 double Cents(double money) { return std::round(money * CentsPerUnit) / CentsPerUnit; }
@@ -111,7 +112,9 @@ int64_t HistogramWidthCents(int64_t lowCents, int64_t highCents, int64_t bins)
 
 void ProfitBins::Add(double profit)
 {
-    const auto cents = static_cast<int64_t>(std::llround(profit * CentsPerUnit));
+    // Bounded (and a number) before it is made whole: no overflow whatever comes.
+    const double scaled = std::isfinite(profit) ? std::clamp(profit * CentsPerUnit, -MaxCents, MaxCents) : 0.0;
+    const auto cents = static_cast<int64_t>(std::llround(scaled));
     if (n_++ == 0) {
         lowCents_ = highCents_ = cents;
         width_ = 1;
