@@ -18,7 +18,7 @@ namespace torvik::tester {
 namespace {
 
 constexpr const char* Program = "torvik-tester";
-constexpr const char* Version = "torvik-tester 1.1.0";
+constexpr const char* Version = TesterVersion;
 
 struct Progress {
     std::ostream* err;
@@ -62,9 +62,11 @@ int RunTest(const RunInputs& in, std::ostream& out, std::ostream& err, bool prog
         hooks.progressContext = &progress;
     }
     const auto started = std::chrono::steady_clock::now();
-    TestRun run{in.bars, info, spec.settings, RunBacktest(spec, hooks), spec.charts};
+    TestRun run{in.bars, info, spec.settings, RunBacktest(spec, hooks), spec.charts, in.given};
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
+    const auto writing = std::chrono::steady_clock::now();
     if (folder) folder->Finish(run);
+    const std::chrono::duration<double> written = std::chrono::steady_clock::now() - writing;
 
     out << ConsoleSummary(run);
     if (!in.report.empty()) out << fmt::format("{:<44}{}\n", "Report", in.report);
@@ -73,6 +75,7 @@ int RunTest(const RunInputs& in, std::ostream& out, std::ostream& err, bool prog
         err << fmt::format("replayed {} chart bars ({} ticks) in {:.2f} s: {:.0f} ticks/s\n",
                            run.outcome.quality.chartBars, run.outcome.ticks, s,
                            s > 0.0 ? static_cast<double>(run.outcome.ticks) / s : 0.0);
+        if (folder) err << fmt::format("wrote report.json and report.html in {:.2f} s\n", written.count());
     }
     return 0;
 }

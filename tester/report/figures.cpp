@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace torvik::tester {
 
@@ -30,14 +31,15 @@ void RunTracker::End(Better better)
     current = Run{};
 }
 
-FigureAccumulator::FigureAccumulator(double deposit) : peak_(deposit), lowest_(deposit)
+FigureAccumulator::FigureAccumulator(double deposit) : peak_(deposit), lowest_(deposit), performance_(deposit)
 {
     f_.initialDeposit = deposit;
     f_.finalBalance = deposit;
 }
 
-void FigureAccumulator::AddTrade(const Trade& t)
+void FigureAccumulator::AddTrade(const Trade& t, int64_t stillOpenSinceMs)
 {
+    performance_.AddTrade(t.profit, t.openTimeMs, t.closeTimeMs, t.adverse, t.favourable, stillOpenSinceMs);
     Figures& f = f_;
     const double result = NetResult(t);
     f.totalCommission += t.commission;
@@ -77,6 +79,8 @@ void FigureAccumulator::AddTrade(const Trade& t)
     }
     f.finalBalance = t.balance;
 }
+
+void FigureAccumulator::AddEquityRow(int64_t timeMs, double equity) { performance_.AddRow(timeMs, equity); }
 
 void FigureAccumulator::AddEquity(uint32_t time, double e)
 {
@@ -149,6 +153,24 @@ Figures FigureAccumulator::Result() const
         }
     }
     f.absoluteDrawdown = f.initialDeposit - lowest_;
+
+    PerformanceFigures p = performance_.Result();
+    f.sharpeAnnual = p.sharpeAnnual;
+    f.sortinoAnnual = p.sortinoAnnual;
+    f.cagrPercent = p.cagrPercent;
+    f.sqn = p.sqn;
+    f.exposurePercent = p.exposurePercent;
+    f.averageHoldingSeconds = p.averageHoldingSeconds;
+    f.averageMae = p.averageMae;
+    f.averageMfe = p.averageMfe;
+    f.worstMae = p.worstMae;
+    f.bestMfe = p.bestMfe;
+    f.monthly = std::move(p.monthly);
+    f.histogram = std::move(p.histogram);
+    f.recoveryFactor = f.maximalDrawdown > 0.0 ? f.totalNetProfit / f.maximalDrawdown : NaN;
+    f.calmarRatio = std::isfinite(f.cagrPercent) && f.relativeDrawdownPercent > 0.0
+                        ? f.cagrPercent / f.relativeDrawdownPercent
+                        : NaN;
     return f;
 }
 

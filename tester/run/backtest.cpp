@@ -28,10 +28,13 @@ public:
     {
     }
 
+    // The account whose positions the time in the market looks at.
+    void Watch(const Account* account) { account_ = account; }
+
     void OnTrade(const Trade& trade) override
     {
         ++outcome_.trades;
-        figures_.AddTrade(trade);
+        figures_.AddTrade(trade, StillOpenSince(trade.ticket));
         outcome_.charts[static_cast<size_t>(trade.chart)].figures.Add(trade);
         if (sink_ != nullptr) sink_->OnTrade(trade);
     }
@@ -46,6 +49,7 @@ public:
     void Row(int64_t timeMs, const Account& account, double equity)
     {
         ++outcome_.equityRows;
+        figures_.AddEquityRow(timeMs, equity);
         if (sink_ != nullptr) {
             sink_->OnEquityRow(EquityRow{timeMs, account.Balance(), equity, std::min(low_, equity),
                                          std::max(high_, equity), account.Margin(),
@@ -58,7 +62,19 @@ public:
     Figures Result() const { return figures_.Result(); }
 
 private:
+    // The earliest open time of the positions other than this closing one.
+    int64_t StillOpenSince(int32_t closing) const
+    {
+        int64_t since = ExposureTracker::NoneOpen;
+        if (account_ == nullptr) return since;
+        for (const Position& p : account_->Positions()) {
+            if (p.ticket != closing) since = std::min(since, p.openTimeMs);
+        }
+        return since;
+    }
+
     FigureAccumulator figures_;
+    const Account* account_ = nullptr;
     RunSink* sink_;
     RunOutcome& outcome_;
     double low_ = std::numeric_limits<double>::infinity();
@@ -137,6 +153,7 @@ RunOutcome RunBacktest(const RunSpec& spec, const RunHooks& hooks)
     outcome.charts.resize(spec.charts.size());
     Monitor monitor(account.deposit, hooks.sink, outcome);
     Account broker(account, chartSettings, monitor);
+    monitor.Watch(&broker);
 
     std::vector<Chart> charts(spec.charts.size());
     // equity.csv follows the chart with the shortest timeframe (the first of them).

@@ -487,6 +487,9 @@ void ApplyOption(RunInputs& inputs, std::string_view name, const std::string& te
     for (const OptionSpec& o : Table) {
         if (name == o.name) {
             o.apply(inputs, text);
+            // A repeatable option (once per chart) keeps every text.
+            std::string& given = inputs.given[o.name];
+            given = o.repeatable && !given.empty() ? given + ", " + text : text;
             return;
         }
     }

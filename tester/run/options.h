@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -75,6 +76,9 @@ struct RunInputs {
     std::string report;
     Signals signals = Signals::Fast;
     bool quiet = false;
+    // The texts given by name (ApplyOption records them), for the report's
+    // list of the run's inputs.
+    std::map<std::string, std::string> given;
 };
 
 // An input the user must fix, named by its option.

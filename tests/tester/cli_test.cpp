@@ -157,8 +157,13 @@ TEST(Cli, EqualRunsWriteByteIdenticalReports)
         EXPECT_EQ(static_cast<int64_t>(std::count(equity.begin(), equity.end(), '\n')) - 2,
                   report["figures"]["bars_in_test"].get<int64_t>());
         EXPECT_EQ(report["settings"]["profit_conversion"], "divide-by-price");
-        EXPECT_NE(a[3].find("<svg"), std::string::npos);
-        EXPECT_EQ(a[3].find("http://", a[3].find("</svg>")), std::string::npos);  // nothing fetched
+        // The page's data: every trade, one point per chart bar, its figures those of report.json.
+        const nlohmann::json page = testing::PageData(a[3]);
+        EXPECT_EQ(page["trades"]["ticket"].size(), static_cast<size_t>(rows));
+        EXPECT_EQ(page["equity"]["time"].size(), report["figures"]["bars_in_test"].get<size_t>());
+        EXPECT_EQ(page["charts"][0]["candles"]["time"].size(), report["figures"]["bars_in_test"].get<size_t>());
+        EXPECT_EQ(page["histogram"], report["figures"]["trade_histogram"]);
+        EXPECT_EQ(page["monthly"], report["figures"]["monthly_returns"]);
     }
 }
 
