@@ -149,8 +149,8 @@ void Advisor::Enter(Side side, TickRecord& r)
         }
         out = account_.Normalize(chart_, price + away * distance);
         if (!(out > 0.0)) {
-            note = fmt::format("opened without a {}: {:.{}f} {} {} is {:.{}f} (not above 0)", what, price, s_.digits,
-                               away > 0.0 ? "+" : "-", distance, out, s_.digits);
+            note = fmt::format("opened without a {}: {} {} {} is {} (not above 0)", what, text(price),
+                               away > 0.0 ? "+" : "-", text(distance), text(out));
             out = 0.0;
             return true;
         }

@@ -48,6 +48,9 @@ struct PathSettings {
     bool spreadFixed = false;
     int32_t digits = 5;
     double point = 0.00001;
+    // The data has more decimals than the digits: every price is rounded to
+    // the digits as it is read, as a terminal's prices always are.
+    bool roundPrices = false;
 };
 
 class PricePath {
@@ -73,6 +76,8 @@ public:
 
 private:
     bool ReadRow(Row& row);
+    // The source's next row, its prices on the grid of the digits.
+    bool NextRow(Row& row);
     uint32_t ChartTime(const Row& row) const;
     int32_t BarSpread(int32_t dataSpread) const;
     int32_t RowSpread(const Row& row) const;

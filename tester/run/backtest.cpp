@@ -175,7 +175,8 @@ RunOutcome RunBacktest(const RunSpec& spec, const RunHooks& hooks)
         ch.timeframe = s.timeframeSeconds != 0 ? s.timeframeSeconds : source.info.timeframeSeconds;
         const bool buildBars = source.info.IsTicks() || ch.timeframe != source.info.timeframeSeconds;
         ch.path = std::make_unique<PricePath>(
-            *ch.rows, PathSettings{s.model, ch.timeframe, buildBars, s.spreadPoints, s.spreadFixed, s.digits, s.point});
+            *ch.rows, PathSettings{s.model, ch.timeframe, buildBars, s.spreadPoints, s.spreadFixed, s.digits, s.point,
+                                     s.digits < source.info.digits});
         ch.window = std::make_unique<BarWindow>(static_cast<size_t>(s.window));
         ch.advisor = std::make_unique<Advisor>(s, *lib, broker, outcome.tally, ch.index);
         ch.realPaths = s.model == Model::Lower || s.model == Model::Ticks;

@@ -1,6 +1,7 @@
 // The command line end to end, in process: its errors, and that equal runs
 // write equal reports whichever of the two file formats holds the bars.
 #include <algorithm>
+#include <cmath>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -190,6 +191,30 @@ TEST(Cli, BothFileFormatsGiveTheSameTest)
     EXPECT_EQ(a[2], b[2]);  // equity
     EXPECT_EQ(nlohmann::json::parse(a[0])["figures"], nlohmann::json::parse(b[0])["figures"]);
     EXPECT_EQ(nlohmann::json::parse(b[0])["data"]["format"], "history-center");
+}
+
+// Fewer digits than the data prints: every price is rounded to the digits as
+// it is read, so a trade's profit is the one its printed prices give.
+TEST(Cli, FewerDigitsThanTheDataRoundEveryPrice)
+{
+    const fs::path dir = ScratchFolder();
+    const std::vector<std::string> files =
+        ReportInto(dir, {"--bars", BundledFile("EURUSD_H1.csv"), "--digits", "4", "--to", "2023.06.30"});
+    std::istringstream rows(files[1]);
+    std::string row;
+    std::getline(rows, row);  // the header
+    int trades = 0;
+    while (std::getline(rows, row)) {
+        std::vector<std::string> f;
+        std::stringstream fields(row);
+        for (std::string field; std::getline(fields, field, ',');) f.push_back(field);
+        ASSERT_GE(f.size(), 13u) << row;
+        const double open = std::stod(f[4]), lots = std::stod(f[5]), close = std::stod(f[9]);
+        const double move = f[2] == "buy" ? close - open : open - close;
+        EXPECT_NEAR(std::stod(f[12]), std::round(move * lots * 100000.0 * 100.0) / 100.0, 1e-9) << row;
+        ++trades;
+    }
+    EXPECT_GT(trades, 5);
 }
 
 // Two charts: --bars twice, or joined by +, give the same report, and the
