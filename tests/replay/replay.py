@@ -392,7 +392,7 @@ class Replay:
         if level <= 0:
             sign = "+" if away > 0 else "-"
             return None, f"opened without a {what}: {self.fmt_price(entry)} {sign} " \
-                         f"{fmt_number(distance)} is {self.fmt_price(level)} (not above 0)"
+                         f"{distance:.{self.digits}f} is {self.fmt_price(level)} (not above 0)"
         if away * (level - closing) <= 0:
             side = "bid" if (what == "take-profit") == (away > 0) else "ask"
             rel = "at or below" if away > 0 else "at or above"
