@@ -66,6 +66,22 @@ BENCHMARK_CAPTURE(BM_Tester, open/300/no_profile/reference, "EUR.USD", true)
     ->Iterations(1);
 BENCHMARK_CAPTURE(BM_Tester, open/300/no_profile/fast, "EUR.USD", false)->Unit(benchmark::kMillisecond);
 
+// Two charts in one account (EURUSD and USDJPY H1, open prices, 300-bar
+// window): chart bars of both per second, to set against one chart's.
+void BM_Portfolio(benchmark::State& state)
+{
+    RunInputs in = DefaultInputs();
+    std::vector<ChartSource> sources;
+    for (const char* file : {"EURUSD_H1.csv", "USDJPY_H1.csv"}) {
+        ApplyOption(in, "bars", file);
+        sources.push_back(ChartSource{file, &Data(file), Data(file).info});
+    }
+    const RunSpec spec = ResolveRun(in, sources);
+    Replay(state, spec, nullptr);
+}
+
+BENCHMARK(BM_Portfolio)->Unit(benchmark::kMillisecond);
+
 // Modelled ticks per second with the expert deciding once per chart bar.
 void BM_Ticks(benchmark::State& state, const char* file, const char* timeframe, const char* model)
 {

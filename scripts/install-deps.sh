@@ -19,6 +19,8 @@ packages=(
   # the MetaTrader 4 package: written and checked with Debian's Python,
   # whose pefile reads the DLLs' version resources back
   python3 python3-pefile
+  # the tester's replay check: pytest, and numpy for the bar records
+  python3-pytest python3-numpy
 )
 # Node.js and npm drive the browser tests; a machine that has them already
 # (from another source than Debian) keeps its own.

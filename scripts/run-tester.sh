@@ -2,7 +2,9 @@
 # The main job: installs what the build needs, builds the strategy tester and
 # runs it on the bundled history, one complete report per test in out/:
 # the hourly files as they are, the same hours built from their M15 bars
-# with the real intrabar path, and the tick week with every real tick.
+# with the real intrabar path, the tick week with every real tick, EURUSD
+# and USDJPY as one account with a broker's costs, and gold and bitcoin
+# with their instrument table's contracts.
 # Extra arguments go to every run (for example --decide tick).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,4 +26,8 @@ run USDJPY_H1 --bars data/USDJPY_H1.csv
 run EURUSD_M15_as_H1 --bars data/EURUSD_M15.csv --timeframe H1
 run USDJPY_M15_as_H1 --bars data/USDJPY_M15.csv --timeframe H1
 run EURUSD_ticks_as_M15 --bars data/EURUSD_ticks.csv --timeframe M15 --window 98
+run EURUSD_USDJPY_portfolio --bars data/EURUSD_H1.csv --bars data/USDJPY_H1.csv \
+  --commission 7 --costs table --slippage 0:2
+run XAUUSD_H1 --bars data/XAUUSD_H1.csv
+run BTCUSD_H1 --bars data/BTCUSD_H1.csv
 echo "== reports in out/: report.html, report.json, trades.csv and equity.csv per test"

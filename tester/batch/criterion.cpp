@@ -11,12 +11,6 @@ namespace {
 
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
-// The recovery factor and the annualised Sharpe ratio come with the report's
-// new figures (Figures::recoveryFactor, Figures::sharpeAnnual). Until then:
-// net profit over maximal drawdown, and the per-trade Sharpe ratio.
-double RecoveryFactor(const Figures& f) { return f.maximalDrawdown > 0.0 ? f.totalNetProfit / f.maximalDrawdown : NaN; }
-double SharpeRatio(const Figures& f) { return f.sharpeRatio; }
-
 }  // namespace
 
 const char* CriterionName(Criterion c)
@@ -60,8 +54,8 @@ double CriterionValue(Criterion c, const Figures& f)
     case Criterion::ProfitFactor: return f.profitFactor;
     case Criterion::ExpectedPayoff: return f.expectedPayoff;
     case Criterion::Drawdown: return f.maximalDrawdown;
-    case Criterion::Recovery: return RecoveryFactor(f);
-    case Criterion::Sharpe: return SharpeRatio(f);
+    case Criterion::Recovery: return f.recoveryFactor;
+    case Criterion::Sharpe: return f.sharpeAnnual;
     }
     return NaN;
 }

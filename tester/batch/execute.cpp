@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -14,7 +15,8 @@ namespace {
 
 // The parts of report.json a record keeps: everything but the refusals'
 // list, the calibration and the file list.
-const char* const RecordedReportParts[] = {"data", "settings", "modelling_quality", "end", "figures", "signals"};
+const char* const RecordedReportParts[] = {"data",    "settings", "modelling_quality", "end", "figures",
+                                           "symbols", "signals"};
 
 // A run's report folder could not be written: the batch's problem (a full
 // disk, a folder taken away), not the run's.
@@ -37,8 +39,8 @@ void IntoFolder(Write write)
 // everything on to the report folder when there is one.
 class SeriesSink : public RunSink {
 public:
-    SeriesSink(const TestSettings& settings, bool tickTimes, bool keep, RunSink* next)
-        : settings_(settings), tickTimes_(tickTimes), keep_(keep), next_(next)
+    SeriesSink(const TestSettings& settings, std::vector<TestSettings> charts, bool tickTimes, bool keep, RunSink* next)
+        : settings_(settings), charts_(std::move(charts)), tickTimes_(tickTimes), keep_(keep), next_(next)
     {
         if (keep_) {
             trades_ = TradesHeader;
@@ -47,7 +49,8 @@ public:
     }
     void OnTrade(const Trade& trade) override
     {
-        if (keep_) trades_ += TradeRow(trade, settings_, tickTimes_);
+        const auto c = static_cast<size_t>(trade.chart);
+        if (keep_) trades_ += TradeRow(trade, c < charts_.size() ? charts_[c] : settings_, tickTimes_);
         if (next_ != nullptr) IntoFolder([&] { next_->OnTrade(trade); });
     }
     void OnEquityRow(const EquityRow& row) override
@@ -57,27 +60,18 @@ public:
     }
     void OnChartBar(const ChartBar& bar) override
     {
-        if (next_ != nullptr) next_->OnChartBar(bar);
+        if (next_ != nullptr) IntoFolder([&] { next_->OnChartBar(bar); });
     }
     std::string trades_;
     std::string equity_;
 
 private:
     const TestSettings& settings_;
+    std::vector<TestSettings> charts_;
     bool tickTimes_;
     bool keep_;
     RunSink* next_;
 };
-
-// The run's data. Several charts in one run come with the portfolio work on
-// the run API; until then a run takes one file.
-std::shared_ptr<const LoadedData> RunData(const RunInputs& in, DataCache& data)
-{
-    if (PortfolioFiles(in.bars).size() > 1) {
-        throw TesterError(fmt::format("{}: several charts in one run are not supported by this tester yet", in.bars));
-    }
-    return data.Get(in.bars);
-}
 
 }  // namespace
 
@@ -130,19 +124,31 @@ RunRecord ExecuteRun(const RunRequest& request, Worker& worker, const std::files
         RunInputs in = DefaultInputs();
         for (const auto& [name, text] : request.options) ApplyOption(in, name, text);
         CheckInputs(in);
-        const std::shared_ptr<const LoadedData> data = RunData(in, worker.Data());
-        const RunSpec spec = ResolveRun(in, data->info, data.get());
-        const bool tickTimes = data->info.IsTicks();
+        // Every chart's data from the cache: parsed once, shared by the runs.
+        std::vector<std::shared_ptr<const LoadedData>> data;
+        std::vector<ChartSource> sources;
+        for (const std::string& file : ChartFiles(in)) {
+            data.push_back(worker.Data().Get(file));
+            sources.push_back(ChartSource{file, data.back().get(), data.back()->info});
+        }
+        const RunSpec spec = ResolveRun(in, sources);
+        std::vector<TestSettings> charts;
+        bool tickTimes = false;
+        for (size_t c = 0; c < spec.charts.size(); ++c) {
+            charts.push_back(spec.ChartSettings(c));
+            tickTimes = tickTimes || spec.charts[c].info.IsTicks();
+        }
         std::unique_ptr<ReportFolder> folder;
         if (!reportDir.empty()) {
-            IntoFolder([&] { folder = std::make_unique<ReportFolder>(reportDir.string(), spec.settings, tickTimes); });
+            IntoFolder(
+                [&] { folder = std::make_unique<ReportFolder>(reportDir.string(), spec.settings, tickTimes, charts); });
         }
-        SeriesSink sink(spec.settings, tickTimes, request.keepSeries, folder.get());
+        SeriesSink sink(spec.settings, charts, tickTimes, request.keepSeries, folder.get());
         const std::unique_ptr<LibraryBinding> library = worker.NewBinding(in.signals);
         RunHooks hooks;
         hooks.library = library.get();
         hooks.sink = &sink;
-        const TestRun run{in.bars, data->info, spec.settings, RunBacktest(spec, hooks)};
+        const TestRun run{in.bars, spec.charts[0].info, spec.settings, RunBacktest(spec, hooks), spec.charts, in.given};
         if (folder) IntoFolder([&] { folder->Finish(run); });
 
         const Json report = Json::parse(ReportJson(run));

@@ -103,9 +103,12 @@ std::vector<int64_t> ReadTradeProfits(const std::filesystem::path& tradesCsv)
 {
     std::ifstream in(tradesCsv, std::ios::binary);
     if (!in) throw TesterError(fmt::format("{}: no such file", tradesCsv.string()));
+    // What a trade did to the balance: its profit, and its commission and
+    // swap where the file has them.
+    constexpr std::string_view MoneyColumns[] = {"commission", "swap", "profit"};
     std::string line;
     size_t number = 0;
-    size_t column = 0;
+    std::vector<size_t> columns;
     bool header = true;
     std::vector<int64_t> profits;
     while (std::getline(in, line)) {
@@ -114,20 +117,26 @@ std::vector<int64_t> ReadTradeProfits(const std::filesystem::path& tradesCsv)
         if (line.empty()) continue;
         const std::vector<std::string_view> fields = SplitText(line, ',');
         if (header) {
-            const auto it = std::find(fields.begin(), fields.end(), "profit");
-            if (it == fields.end()) {
+            for (const std::string_view name : MoneyColumns) {
+                const auto it = std::find(fields.begin(), fields.end(), name);
+                if (it != fields.end()) columns.push_back(static_cast<size_t>(it - fields.begin()));
+            }
+            if (std::find(fields.begin(), fields.end(), "profit") == fields.end()) {
                 throw TesterError(fmt::format("{}:{}: no profit column: not a trades.csv", tradesCsv.string(), number));
             }
-            column = static_cast<size_t>(it - fields.begin());
             header = false;
             continue;
         }
-        const std::optional<int64_t> cents = column < fields.size() ? ParseCents(fields[column]) : std::nullopt;
-        if (!cents) {
-            throw TesterError(
-                fmt::format("{}:{}: the profit is not money with two decimals", tradesCsv.string(), number));
+        int64_t net = 0;
+        for (const size_t column : columns) {
+            const std::optional<int64_t> cents = column < fields.size() ? ParseCents(fields[column]) : std::nullopt;
+            if (!cents) {
+                throw TesterError(
+                    fmt::format("{}:{}: the money is not written with two decimals", tradesCsv.string(), number));
+            }
+            net += *cents;
         }
-        profits.push_back(*cents);
+        profits.push_back(net);
     }
     if (header) throw TesterError(fmt::format("{}: empty: not a trades.csv", tradesCsv.string()));
     return profits;

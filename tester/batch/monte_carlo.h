@@ -53,7 +53,8 @@ MonteCarloResult RunMonteCarlo(const std::vector<int64_t>& profits, const MonteC
 // The p-th percentile of sorted values, interpolated between ranks.
 double Percentile(const std::vector<double>& sorted, double p);
 
-// The profit column of a trades.csv, in cents, in closing order.
+// What each trade of a trades.csv did to the balance (its profit, commission
+// and swap), in cents, in closing order.
 std::vector<int64_t> ReadTradeProfits(const std::filesystem::path& tradesCsv);
 // The initial deposit of the report.json next to a trades.csv, if there is one.
 std::optional<double> ReadDeposit(const std::filesystem::path& reportJson);

@@ -96,7 +96,8 @@ std::string Unscaled(int64_t value, size_t decimals)
     return negative ? "-" + digits : digits;
 }
 
-// FIRST:LAST:STEP, or nothing when the text is not made of numbers and colons.
+// FIRST:LAST:STEP, or nothing when the text is not three numbers between
+// colons (a time, or a pair such as the slippage's A:B, is a value).
 std::optional<std::vector<std::string>> ExpandRange(const std::string& name, const std::string& text)
 {
     if (text.find(':') == std::string::npos) return std::nullopt;
@@ -114,7 +115,7 @@ std::optional<std::vector<std::string>> ExpandRange(const std::string& name, con
         if (colon == std::string::npos) break;
         start = colon + 1;
     }
-    if (parts.size() != 3) throw OptionError(name, fmt::format("\"{}\": a range is FIRST:LAST:STEP", text));
+    if (parts.size() != 3) return std::nullopt;
     size_t decimals = 0;
     for (const Decimal& d : parts) {
         decimals = std::max(decimals, d.fraction.size());

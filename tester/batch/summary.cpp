@@ -26,13 +26,15 @@ constexpr uint64_t MaxListedFailures = 20;
 Json Number(double x) { return std::isfinite(x) ? Json(x) : Json(nullptr); }
 
 // Figures as flat names: a run of trades is "name.count" and "name.money".
+// Series (the monthly returns, the histogram) stay in run.json: a summary
+// row holds one value per figure.
 void Flatten(const Json& j, const std::string& prefix, std::vector<std::pair<std::string, Json>>& out)
 {
     for (const auto& [key, value] : j.items()) {
         const std::string name = prefix.empty() ? key : prefix + "." + key;
         if (value.is_object()) {
             Flatten(value, name, out);
-        } else {
+        } else if (!value.is_array()) {
             out.emplace_back(name, value);
         }
     }
@@ -219,6 +221,14 @@ std::string CsvValue(const Json& v)
     if (v.is_null()) return "";
     if (v.is_string()) return CsvField(v.get<std::string>());
     return v.dump();
+}
+
+// A console line: the label in a column of its own, as the single run's
+// summary has it, and a long label still apart from its value.
+std::string Labelled(const std::string& label)
+{
+    constexpr size_t Column = 44;
+    return label.size() < Column ? label + std::string(Column - label.size(), ' ') : label + "  ";
 }
 
 // A criterion's value or an efficiency in a CSV: four decimals.
@@ -426,10 +436,10 @@ std::vector<SummaryFile> SummaryFiles(const BatchSettings& s, const BatchOutcome
 std::string SummaryConsole(const Json& summary)
 {
     const std::string label = summary["criterion_label"].get<std::string>();
-    std::string text = fmt::format("{:<44}{} ({} failed)\n", "Runs", summary["runs"].get<uint64_t>(),
+    std::string text = fmt::format("{}{} ({} failed)\n", Labelled("Runs"), summary["runs"].get<uint64_t>(),
                                    summary["failed"].get<uint64_t>());
-    text += fmt::format("{:<44}{} ({}, {} is better)\n", "Ranked by", summary["criterion"].get<std::string>(), label,
-                        summary["lower_is_better"].get<bool>() ? "lower" : "higher");
+    text += fmt::format("{}{} ({}, {} is better)\n", Labelled("Ranked by"), summary["criterion"].get<std::string>(),
+                        label, summary["lower_is_better"].get<bool>() ? "lower" : "higher");
     const std::vector<std::string> varying = summary["varying"].get<std::vector<std::string>>();
     const auto inputsText = [&](const Json& inputs) {
         std::string t;
@@ -440,7 +450,7 @@ std::string SummaryConsole(const Json& summary)
         return t.empty() ? std::string("the plan's inputs") : t;
     };
     for (const Json& b : summary["best"]) {
-        text += fmt::format("{:<44}{}: {} ({} {})\n", fmt::format("Best on {}", b["bars"].get<std::string>()),
+        text += fmt::format("{}{}: {} ({} {})\n", Labelled("Best on " + b["bars"].get<std::string>()),
                             b["id"].get<std::string>(), inputsText(b["inputs"]), label,
                             b["value"].is_number() ? fmt::format("{:.4f}", b["value"].get<double>()) : "n/a");
     }
@@ -450,8 +460,8 @@ std::string SummaryConsole(const Json& summary)
                                                                          g["window"].get<int>() + 1)
                                                            : g["bars"].get<std::string>();
             text +=
-                fmt::format("{:<44}{} passes of a grid of {} in {} generations; ended: {}\n",
-                            fmt::format("Genetic search on {}", where), g["passes"].get<uint64_t>(),
+                fmt::format("{}{} passes of a grid of {} in {} generations; ended: {}\n",
+                            Labelled("Genetic search on " + where), g["passes"].get<uint64_t>(),
                             g["grid"].get<uint64_t>(), g["generations"].get<uint64_t>(), g["ended"].get<std::string>());
         }
     }
@@ -459,11 +469,11 @@ std::string SummaryConsole(const Json& summary)
         for (const Json& e : summary["walk_forward"]) {
             const std::string label = fmt::format("Walk-forward on {}", e["bars"].get<std::string>());
             if (e.contains("message")) {
-                text += fmt::format("{:<44}{}\n", label, e["message"].get<std::string>());
+                text += Labelled(label) + e["message"].get<std::string>() + "\n";
                 continue;
             }
             const Json& eff = e["efficiency"];
-            text += fmt::format("{:<44}{} windows, out-of-sample net profit {:.2f}, efficiency {}\n", label,
+            text += fmt::format("{}{} windows, out-of-sample net profit {:.2f}, efficiency {}\n", Labelled(label),
                                 e["windows"].size(), e["out_of_sample_net_profit"].get<double>(),
                                 eff.is_number() ? fmt::format("{:.2f}", eff.get<double>()) : "n/a");
             for (const Json& w : e["windows"]) {
@@ -486,12 +496,11 @@ std::string SummaryConsole(const Json& summary)
     uint64_t listed = 0;
     for (const Json& row : summary["rows"]) {
         if (row["status"] == "failed" && listed++ < MaxListedFailures) {
-            text += fmt::format("{:<44}{}\n", fmt::format("Failed {}", row["id"].get<std::string>()),
-                                row["message"].get<std::string>());
+            text += Labelled("Failed " + row["id"].get<std::string>()) + row["message"].get<std::string>() + "\n";
         }
     }
     if (listed > MaxListedFailures) {
-        text += fmt::format("{:<44}{} more (the summary lists them all)\n", "Failed", listed - MaxListedFailures);
+        text += fmt::format("{}{} more (the summary lists them all)\n", Labelled("Failed"), listed - MaxListedFailures);
     }
     return text;
 }

@@ -28,7 +28,7 @@ constexpr const char* Program = "torvik-tester batch";
 constexpr int InterruptedStatus = 130;  // as a shell reports a program ended by SIGINT
 
 // The batch's own settings, as named on the command line and in a plan file.
-const char* const BatchOptionNames[] = {"criterion",  "search",    "seed",          "passes",
+const char* const BatchOptionNames[] = {"criterion",  "search",    "search-seed",   "passes",
                                         "population", "in-sample", "out-of-sample", "run-reports"};
 
 std::atomic<bool> interrupted{false};
@@ -155,7 +155,7 @@ BatchSettings Settings(Plan plan, const std::map<std::string, std::string>& batc
         }
         s.search = *t == "genetic" ? Search::Genetic : Search::Complete;
     }
-    if (const std::string* t = text("seed")) s.genetic.seed = Count("seed", *t, 0);
+    if (const std::string* t = text("search-seed")) s.genetic.seed = Count("search-seed", *t, 0);
     if (const std::string* t = text("passes")) s.genetic.passes = Count("passes", *t, 1);
     if (const std::string* t = text("population")) {
         s.genetic.population = static_cast<uint32_t>(std::min<uint64_t>(Count("population", *t, 2), 100000));
@@ -247,7 +247,7 @@ int RunBatchCommand(int argc, const char* const* argv, std::ostream& out, std::o
                    "What ranks the runs: balance, profit-factor, expected-payoff, drawdown (lower is better), "
                    "recovery, sharpe [balance]");
     app.add_option("--search", batchTexts["search"], "complete (every run of the grid) or genetic [complete]");
-    app.add_option("--seed", batchTexts["seed"], "Seed of the genetic search [1]");
+    app.add_option("--search-seed", batchTexts["search-seed"], "Seed of the genetic search [1]");
     app.add_option("--passes", batchTexts["passes"], "Most runs of the genetic search per bars entry [1000]");
     app.add_option("--population", batchTexts["population"], "Runs per generation of the genetic search [20]");
     app.add_option("--in-sample", batchTexts["in-sample"], "Walk-forward: the in-sample period (d, w, mo, y: 12mo)");

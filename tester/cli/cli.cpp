@@ -19,7 +19,7 @@ namespace torvik::tester {
 namespace {
 
 constexpr const char* Program = "torvik-tester";
-constexpr const char* Version = "torvik-tester 1.1.0";
+constexpr const char* Version = TesterVersion;
 
 struct Progress {
     std::ostream* err;
@@ -42,11 +42,17 @@ void DrawProgress(void* context, double done)
 
 int RunTest(const RunInputs& in, std::ostream& out, std::ostream& err, bool progressBar)
 {
-    const FileInfo info = ScanFile(in.bars);
-    const RunSpec spec = ResolveRun(in, info);
+    const RunSpec spec = ScanAndResolve(in);
+    const FileInfo& info = spec.charts[0].info;
+    std::vector<TestSettings> charts;
+    bool tickTimes = false;
+    for (size_t c = 0; c < spec.charts.size(); ++c) {
+        charts.push_back(spec.ChartSettings(c));
+        tickTimes = tickTimes || spec.charts[c].info.IsTicks();
+    }
 
     std::unique_ptr<ReportFolder> folder;
-    if (!in.report.empty()) folder = std::make_unique<ReportFolder>(in.report, spec.settings, info.IsTicks());
+    if (!in.report.empty()) folder = std::make_unique<ReportFolder>(in.report, spec.settings, tickTimes, charts);
     std::optional<TableBinding> reference;
     Progress progress{&err};
     RunHooks hooks;
@@ -57,9 +63,11 @@ int RunTest(const RunInputs& in, std::ostream& out, std::ostream& err, bool prog
         hooks.progressContext = &progress;
     }
     const auto started = std::chrono::steady_clock::now();
-    TestRun run{in.bars, info, spec.settings, RunBacktest(spec, hooks)};
+    TestRun run{in.bars, info, spec.settings, RunBacktest(spec, hooks), spec.charts, in.given};
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
+    const auto writing = std::chrono::steady_clock::now();
     if (folder) folder->Finish(run);
+    const std::chrono::duration<double> written = std::chrono::steady_clock::now() - writing;
 
     out << ConsoleSummary(run);
     if (!in.report.empty()) out << fmt::format("{:<44}{}\n", "Report", in.report);
@@ -68,6 +76,7 @@ int RunTest(const RunInputs& in, std::ostream& out, std::ostream& err, bool prog
         err << fmt::format("replayed {} chart bars ({} ticks) in {:.2f} s: {:.0f} ticks/s\n",
                            run.outcome.quality.chartBars, run.outcome.ticks, s,
                            s > 0.0 ? static_cast<double>(run.outcome.ticks) / s : 0.0);
+        if (folder) err << fmt::format("wrote report.json and report.html in {:.2f} s\n", written.count());
     }
     return 0;
 }
@@ -82,13 +91,15 @@ int RunTester(int argc, const char* const* argv, std::ostream& out, std::ostream
     CLI::App app{"Replays bars or ticks through the library's exports as the expert advisor does, simulates the "
                  "broker and writes the test report.",
                  Program};
-    app.footer("Example:\n  torvik-tester --bars data/EURUSD_M15.csv --timeframe H1 --report out/EURUSD_M15\n"
+    app.footer("Examples:\n  torvik-tester --bars data/EURUSD_M15.csv --timeframe H1 --report out/EURUSD_M15\n"
+               "  torvik-tester --bars data/EURUSD_H1.csv --bars data/USDJPY_H1.csv --report out/portfolio\n"
                "Many runs at once: torvik-tester batch --help; a run's trades resampled: torvik-tester montecarlo "
                "--help");
     app.get_formatter()->column_width(30);
     // Every option comes from the run's table; its text is parsed there.
     const std::vector<OptionSpec>& table = RunOptions();
     std::map<std::string, std::string> texts;
+    std::map<std::string, std::vector<std::string>> lists;
     std::map<std::string, bool> flags;
     for (const OptionSpec& o : table) {
         const std::string name = std::string("--") + o.name;
@@ -96,6 +107,9 @@ int RunTester(int argc, const char* const* argv, std::ostream& out, std::ostream
         if (o.defaultText != nullptr) help += fmt::format(" [{}]", o.defaultText);
         if (o.flag) {
             app.add_flag(std::string(o.name) == "quiet" ? "-q,--quiet" : name, flags[o.name], help);
+        } else if (o.repeatable) {
+            CLI::Option* option = app.add_option(name, lists[o.name], help)->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+            if (o.required) option->required();
         } else {
             CLI::Option* option = app.add_option(name, texts[o.name], help);
             if (o.required) option->required();
@@ -108,6 +122,10 @@ int RunTester(int argc, const char* const* argv, std::ostream& out, std::ostream
         for (const OptionSpec& o : table) {
             const std::string name = std::string("--") + o.name;
             if (app.count(name) == 0) continue;
+            if (o.repeatable) {
+                for (const std::string& text : lists[o.name]) ApplyOption(in, o.name, text);
+                continue;
+            }
             ApplyOption(in, o.name, o.flag ? "true" : texts[o.name]);
         }
         CheckInputs(in);

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include <fmt/format.h>
+
 #include "tester/data/bar_time.h"
+#include "tester/data/error.h"
 
 namespace torvik::tester {
 
@@ -43,7 +46,25 @@ bool PricePath::ReadRow(Row& row)
         havePending_ = false;
         return true;
     }
-    return source_.Next(row);
+    return NextRow(row);
+}
+
+bool PricePath::NextRow(Row& row)
+{
+    if (!source_.Next(row)) return false;
+    if (s_.roundPrices) {
+        const double scale = std::pow(10.0, s_.digits);
+        const auto round = [scale](double price) { return std::round(price * scale) / scale; };
+        row.open = round(row.open);
+        row.high = round(row.high);
+        row.low = round(row.low);
+        row.close = round(row.close);
+        row.ask = round(row.ask);
+        if (!(row.low > 0.0)) {
+            throw TesterError(fmt::format("prices round to 0 at {} digits: give more --digits", s_.digits));
+        }
+    }
+    return true;
 }
 
 uint32_t PricePath::ChartTime(const Row& row) const
@@ -55,7 +76,7 @@ uint32_t PricePath::ChartTime(const Row& row) const
 void PricePath::StartBar(const Row& row)
 {
     previous_ = bar_;
-    bar_ = ChartBar{ChartTime(row), row.open, row.high, row.low, row.close, row.volume, RowSpread(row), 1};
+    bar_ = ChartBar{ChartTime(row), row.open, row.high, row.low, row.close, row.volume, RowSpread(row), 1, 0};
 }
 
 void PricePath::AddToBar(const Row& row)
@@ -69,10 +90,14 @@ void PricePath::AddToBar(const Row& row)
     ++bar_.parts;
 }
 
+int64_t PricePath::PointsBetween(double lower, double upper) const { return std::llround((upper - lower) / s_.point); }
+
 void PricePath::QueueFourTicks(int64_t timeMs, double open, double high, double low, double close, int32_t spread,
                                bool newChartBar)
 {
-    const bool highFirst = high - open < open - low;
+    // Distances in whole points: the difference of two prices carries
+    // rounding noise that would decide a tie at random.
+    const bool highFirst = PointsBetween(open, high) < PointsBetween(low, open);
     const double prices[4] = {open, highFirst ? high : low, highFirst ? low : high, close};
     for (size_t k = 0; k < 4; ++k) {
         queue_[k] = PathTick{timeMs, QuoteOf(prices[k], spread), k == 0, newChartBar && k == 0};
@@ -93,7 +118,7 @@ bool PricePath::FillQueue()
         // The whole chart bar first; the row after it waits for the next one.
         StartBar(row);
         Row next;
-        while (source_.Next(next)) {
+        while (NextRow(next)) {
             if (ChartTime(next) != bar_.time) {
                 pending_ = next;
                 havePending_ = true;

@@ -30,6 +30,7 @@ struct ChartBar {
     double volume = 0.0;
     int32_t spread = -1;  // the smallest spread of its rows in points; -1 when the data has none
     uint32_t parts = 0;   // rows (lower bars or ticks) it was built from
+    int32_t chart = 0;    // the chart of the run it belongs to
 };
 
 struct PathTick {
@@ -47,6 +48,9 @@ struct PathSettings {
     bool spreadFixed = false;
     int32_t digits = 5;
     double point = 0.00001;
+    // The data has more decimals than the digits: every price is rounded to
+    // the digits as it is read, as a terminal's prices always are.
+    bool roundPrices = false;
 };
 
 class PricePath {
@@ -65,11 +69,15 @@ public:
     Quote HighQuote() const { return QuoteOf(bar_.high, BarSpread(bar_.spread)); }
     // The quote at a chart bar's close, at the bar's spread.
     Quote CloseQuote(const ChartBar& bar) const { return QuoteOf(bar.close, BarSpread(bar.spread)); }
+    // Whole points from one price up to another.
+    int64_t PointsBetween(double lower, double upper) const;
     // The quote of a bid at a spread in points.
     Quote QuoteOf(double bid, int32_t spreadPoints) const;
 
 private:
     bool ReadRow(Row& row);
+    // The source's next row, its prices on the grid of the digits.
+    bool NextRow(Row& row);
     uint32_t ChartTime(const Row& row) const;
     int32_t BarSpread(int32_t dataSpread) const;
     int32_t RowSpread(const Row& row) const;

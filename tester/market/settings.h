@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
+
+#include "tester/data/instruments.h"
 
 namespace torvik::tester {
 
@@ -30,7 +33,12 @@ enum class Conversion {
     Direct,         // the account currency is the quote currency
     DivideByPrice,  // the account currency is the base currency
     FixedRate,      // neither: a fixed rate (account units per quote unit) given by the user
+    Chart,          // through the price of another chart of the run (EURGBP in USD: GBPUSD)
 };
+
+// What the expert does with a take-profit or stop-loss closer to the price
+// than the broker's stop level.
+enum class StopsTooClose { Move, Refuse };
 
 inline constexpr int32_t MaxWindow = 500;  // the library takes at most 500 bars
 // The smallest window in which every bar the library reads is one the host
@@ -48,6 +56,34 @@ struct TestSettings {
     int64_t contractSize = 100000;  // also the lotDivisor handed to LOT
     Conversion conversion = Conversion::Direct;
     double conversionRate = 1.0;  // used with Conversion::FixedRate only
+    std::string conversionChart;  // with Conversion::Chart: the symbol whose price converts
+    // Currencies; empty ones come from a six-letter symbol (base, then profit),
+    // the margin currency being the base.
+    std::string base;
+    std::string profitCurrency;
+    std::string marginCurrency;
+    MarginMode marginMode = MarginMode::Forex;
+    int32_t maxLeverage = 0;  // 0: the account's leverage; else at most 1:maxLeverage
+    std::string kind;         // the instrument's kind from the table ("fx", "metal", ...), or empty
+    // Where the instrument's values came from: the table and row used, or
+    // "defaults"; and the fields given by options over it.
+    std::string instrumentSource = "defaults";
+    std::vector<std::string> overridden;
+
+    // costs and the broker's limits
+    double commission = 0.0;  // account money per lot
+    CommissionPer commissionPer = CommissionPer::RoundTurn;
+    double swapLong = 0.0;    // per lot per night
+    double swapShort = 0.0;
+    SwapUnit swapUnit = SwapUnit::Points;
+    int32_t rolloverHour = 0;  // server time
+    int32_t tripleDay = 3;     // Wednesday
+    int32_t slippageMin = 0;   // points against the trader; a range draws whole points
+    int32_t slippageMax = 0;
+    uint64_t seed = 1;
+    int32_t stopLevel = 0;     // points
+    int32_t freezeLevel = 0;   // points
+    StopsTooClose stopsTooClose = StopsTooClose::Move;
 
     // account
     std::string currency = "USD";
@@ -64,7 +100,7 @@ struct TestSettings {
     // the expert advisor
     int32_t window = 300;
     int32_t pipMode = 4;
-    int32_t maxPositions = 3;
+    int32_t maxPositions = 3;  // per symbol, as the expert counts its own orders
     double fixedLot = 0.1;
     double riskPercent = 2.0;
     double riskMultiplier = 1.0;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace torvik::tester {
 
@@ -30,18 +31,22 @@ void RunTracker::End(Better better)
     current = Run{};
 }
 
-FigureAccumulator::FigureAccumulator(double deposit) : peak_(deposit), lowest_(deposit)
+FigureAccumulator::FigureAccumulator(double deposit) : peak_(deposit), lowest_(deposit), performance_(deposit)
 {
     f_.initialDeposit = deposit;
     f_.finalBalance = deposit;
 }
 
-void FigureAccumulator::AddTrade(const Trade& t)
+void FigureAccumulator::AddTrade(const Trade& t, int64_t stillOpenSinceMs)
 {
+    performance_.AddTrade(t.profit, t.openTimeMs, t.closeTimeMs, t.adverse, t.favourable, stillOpenSinceMs);
     Figures& f = f_;
+    const double result = NetResult(t);
+    f.totalCommission += t.commission;
+    f.totalSwap += t.swap;
     ++f.totalTrades;
-    const bool won = t.profit > 0.0;
-    const bool lost = t.profit < 0.0;
+    const bool won = result > 0.0;
+    const bool lost = result < 0.0;
     if (t.side == Side::Buy) {
         ++f.longPositions;
         f.longWon += won ? 1 : 0;
@@ -51,29 +56,31 @@ void FigureAccumulator::AddTrade(const Trade& t)
     }
     if (won) {
         ++f.profitTrades;
-        f.grossProfit += t.profit;
-        if (t.profit > f.largestProfit) f.largestProfit = t.profit;
+        f.grossProfit += result;
+        if (result > f.largestProfit) f.largestProfit = result;
         losses_.End(Less);
-        wins_.Add(t.profit);
+        wins_.Add(result);
     } else if (lost) {
         ++f.lossTrades;
-        f.grossLoss += t.profit;
-        if (t.profit < f.largestLoss) f.largestLoss = t.profit;
+        f.grossLoss += result;
+        if (result < f.largestLoss) f.largestLoss = result;
         wins_.End(More);
-        losses_.Add(t.profit);
+        losses_.Add(result);
     } else {
         wins_.End(More);
         losses_.End(Less);
     }
-    const double before = t.balance - t.profit;
+    const double before = t.balance - result;
     if (before > 0.0) {
-        const double r = t.profit / before;
+        const double r = result / before;
         sum_ += r;
         sumSquares_ += r * r;
         ++returns_;
     }
     f.finalBalance = t.balance;
 }
+
+void FigureAccumulator::AddEquityRow(int64_t timeMs, double equity) { performance_.AddRow(timeMs, equity); }
 
 void FigureAccumulator::AddEquity(uint32_t time, double e)
 {
@@ -146,6 +153,24 @@ Figures FigureAccumulator::Result() const
         }
     }
     f.absoluteDrawdown = f.initialDeposit - lowest_;
+
+    PerformanceFigures p = performance_.Result();
+    f.sharpeAnnual = p.sharpeAnnual;
+    f.sortinoAnnual = p.sortinoAnnual;
+    f.cagrPercent = p.cagrPercent;
+    f.sqn = p.sqn;
+    f.exposurePercent = p.exposurePercent;
+    f.averageHoldingSeconds = p.averageHoldingSeconds;
+    f.averageMae = p.averageMae;
+    f.averageMfe = p.averageMfe;
+    f.worstMae = p.worstMae;
+    f.bestMfe = p.bestMfe;
+    f.monthly = std::move(p.monthly);
+    f.histogram = std::move(p.histogram);
+    f.recoveryFactor = f.maximalDrawdown > 0.0 ? f.totalNetProfit / f.maximalDrawdown : NaN;
+    f.calmarRatio = std::isfinite(f.cagrPercent) && f.relativeDrawdownPercent > 0.0
+                        ? f.cagrPercent / f.relativeDrawdownPercent
+                        : NaN;
     return f;
 }
 

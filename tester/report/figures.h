@@ -6,6 +6,7 @@
 #include <span>
 
 #include "tester/market/account.h"
+#include "tester/report/performance.h"
 
 namespace torvik::tester {
 
@@ -60,6 +61,29 @@ struct Figures {
     // Mean over standard deviation (n - 1) of each trade's return on the
     // balance before it; NaN with fewer than two trades or no spread.
     double sharpeRatio = 0.0;
+
+    // The costs in the trades' results above: 0 or negative when charged.
+    // Every trade figure counts a trade's whole result (profit, commission
+    // and swap).
+    double totalCommission = 0.0;
+    double totalSwap = 0.0;
+
+    // On the days, months and trades (tester/report/performance.h; the
+    // README defines each); NaN where undefined.
+    double sharpeAnnual = 0.0;     // daily equity returns, x sqrt(252)
+    double sortinoAnnual = 0.0;
+    double cagrPercent = 0.0;
+    double calmarRatio = 0.0;      // CAGR over the relative drawdown
+    double recoveryFactor = 0.0;   // net profit over the maximal drawdown
+    double sqn = 0.0;              // sqrt(trades) x mean / deviation of the profits
+    double exposurePercent = 0.0;  // time with a position open, of the test's time
+    uint64_t averageHoldingSeconds = 0;
+    double averageMae = 0.0;       // the trades' excursions, money
+    double averageMfe = 0.0;
+    double worstMae = 0.0;
+    double bestMfe = 0.0;
+    MonthlyReturns monthly;
+    TradeHistogram histogram;
 };
 
 // One sample of the equity curve.
@@ -86,9 +110,13 @@ struct RunTracker {
 class FigureAccumulator {
 public:
     explicit FigureAccumulator(double deposit);
-    void AddTrade(const Trade& t);
+    // stillOpenSinceMs: the earliest open time of the positions still open
+    // once this one has closed, for the time in the market.
+    void AddTrade(const Trade& t, int64_t stillOpenSinceMs = ExposureTracker::NoneOpen);
     // Equity samples in time order.
     void AddEquity(uint32_t time, double equity);
+    // The rows of equity.csv, in time order: days, months, the test's span.
+    void AddEquityRow(int64_t timeMs, double equity);
     Figures Result() const;
 
 private:
@@ -104,6 +132,7 @@ private:
     bool anyEquity_ = false;
     uint32_t peakTime_ = 0;
     uint32_t lastTime_ = 0;
+    PerformanceAccumulator performance_;
 };
 
 Figures ComputeFigures(std::span<const Trade> trades, std::span<const EquitySample> equity, double deposit);

@@ -28,10 +28,14 @@ public:
     {
     }
 
+    // The account whose positions the time in the market looks at.
+    void Watch(const Account* account) { account_ = account; }
+
     void OnTrade(const Trade& trade) override
     {
         ++outcome_.trades;
-        figures_.AddTrade(trade);
+        figures_.AddTrade(trade, StillOpenSince(trade.ticket));
+        outcome_.charts[static_cast<size_t>(trade.chart)].figures.Add(trade);
         if (sink_ != nullptr) sink_->OnTrade(trade);
     }
 
@@ -45,6 +49,7 @@ public:
     void Row(int64_t timeMs, const Account& account, double equity)
     {
         ++outcome_.equityRows;
+        figures_.AddEquityRow(timeMs, equity);
         if (sink_ != nullptr) {
             sink_->OnEquityRow(EquityRow{timeMs, account.Balance(), equity, std::min(low_, equity),
                                          std::max(high_, equity), account.Margin(),
@@ -57,7 +62,19 @@ public:
     Figures Result() const { return figures_.Result(); }
 
 private:
+    // The earliest open time of the positions other than this closing one.
+    int64_t StillOpenSince(int32_t closing) const
+    {
+        int64_t since = ExposureTracker::NoneOpen;
+        if (account_ == nullptr) return since;
+        for (const Position& p : account_->Positions()) {
+            if (p.ticket != closing) since = std::min(since, p.openTimeMs);
+        }
+        return since;
+    }
+
     FigureAccumulator figures_;
+    const Account* account_ = nullptr;
     RunSink* sink_;
     RunOutcome& outcome_;
     double low_ = std::numeric_limits<double>::infinity();
@@ -65,6 +82,27 @@ private:
 };
 
 BarRecord RecordOf(const ChartBar& b) { return BarRecord{b.time, b.open, b.low, b.high, b.close, b.volume}; }
+
+// One chart of the run: its data, path, window and expert, and where it
+// stands.
+struct Chart {
+    int32_t index = 0;
+    const ChartSource* source = nullptr;
+    const TestSettings* s = nullptr;
+    std::unique_ptr<RowSource> rows;
+    std::unique_ptr<PricePath> path;
+    std::unique_ptr<BarWindow> window;
+    std::unique_ptr<Advisor> advisor;
+    uint32_t timeframe = 0;
+    bool realPaths = false;
+    uint64_t partsPerBar = 0;
+    bool testing = false;  // the current chart bar is in the test
+    bool anyTick = false;  // a tick of the test was modelled
+    bool ended = false;
+    PathTick next;
+    bool hasNext = false;
+    int64_t lastMs = 0;
+};
 
 }  // namespace
 
@@ -87,14 +125,22 @@ void ValidateSettings(const TestSettings& s)
     if (s.conversion == Conversion::FixedRate && !(s.conversionRate > 0.0 && std::isfinite(s.conversionRate))) {
         throw TesterError("the conversion rate must be above 0");
     }
+    if (s.slippageMin < 0 || s.slippageMax < s.slippageMin) throw TesterError("the slippage must be 0 <= A <= B");
+    if (s.stopLevel < 0 || s.freezeLevel < 0) throw TesterError("stop and freeze levels cannot be negative");
+    if (s.rolloverHour < 0 || s.rolloverHour > 23) throw TesterError("the rollover hour must be 0 to 23");
+    if (!(s.commission >= 0.0)) throw TesterError("the commission cannot be negative");
 }
 
 RunOutcome RunBacktest(const RunSpec& spec, const RunHooks& hooks)
 {
-    const TestSettings& s = spec.settings;
-    ValidateSettings(s);
-    if (spec.charts.size() != 1) throw TesterError("a run takes one chart");
-    const ChartSource& chart = spec.charts[0];
+    const TestSettings& account = spec.settings;
+    if (spec.charts.empty()) throw TesterError("a run takes at least one chart");
+    std::vector<TestSettings> chartSettings;
+    for (size_t c = 0; c < spec.charts.size(); ++c) {
+        ValidateSettings(spec.ChartSettings(c));
+        chartSettings.push_back(spec.ChartSettings(c));
+    }
+    ValidateSettings(account);
 
     std::unique_ptr<LibraryBinding> exports;
     LibraryBinding* lib = hooks.library;
@@ -102,123 +148,213 @@ RunOutcome RunBacktest(const RunSpec& spec, const RunHooks& hooks)
         exports = std::make_unique<TableBinding>(Exports());
         lib = exports.get();
     }
-    std::unique_ptr<RowSource> source;
-    if (chart.loaded != nullptr) {
-        source = std::make_unique<LoadedRows>(*chart.loaded);
-    } else {
-        source = std::make_unique<FileRows>(chart.file, chart.info.bytes);
-    }
-    const uint32_t timeframe = s.timeframeSeconds != 0 ? s.timeframeSeconds : chart.info.timeframeSeconds;
-    const bool buildBars = chart.info.IsTicks() || timeframe != chart.info.timeframeSeconds;
-    PricePath path(*source, PathSettings{s.model, timeframe, buildBars, s.spreadPoints, s.spreadFixed, s.digits,
-                                         s.point});
 
     RunOutcome outcome;
-    ModellingQuality& quality = outcome.quality;
-    const bool realPaths = s.model == Model::Lower || s.model == Model::Ticks;
-    if (s.model == Model::Ticks) quality.source = "ticks";
-    if (s.model == Model::Lower) quality.source = TimeframeName(chart.info.timeframeSeconds);
-    const uint64_t partsPerBar =
-        s.model == Model::Lower && chart.info.timeframeSeconds > 0 && timeframe != MonthSeconds
-            ? timeframe / chart.info.timeframeSeconds
-            : 0;
+    outcome.charts.resize(spec.charts.size());
+    Monitor monitor(account.deposit, hooks.sink, outcome);
+    Account broker(account, chartSettings, monitor);
+    monitor.Watch(&broker);
 
-    Monitor monitor(s.deposit, hooks.sink, outcome);
-    Account account(s, monitor);
-    Advisor advisor(s, *lib, account, outcome.tally);
-    BarWindow window(static_cast<size_t>(s.window));
-    // The expert advisor starts on a library in its initial state.
+    std::vector<Chart> charts(spec.charts.size());
+    // equity.csv follows the chart with the shortest timeframe (the first of them).
+    size_t clock = 0;
+    for (size_t c = 0; c < charts.size(); ++c) {
+        Chart& ch = charts[c];
+        const ChartSource& source = spec.charts[c];
+        const TestSettings& s = spec.ChartSettings(c);
+        ch.index = static_cast<int32_t>(c);
+        ch.source = &source;
+        ch.s = &s;
+        outcome.charts[c].symbol = s.symbol;
+        outcome.charts[c].figures.symbol = s.symbol;
+        if (source.loaded != nullptr) {
+            ch.rows = std::make_unique<LoadedRows>(*source.loaded);
+        } else {
+            ch.rows = std::make_unique<FileRows>(source.file, source.info.bytes);
+        }
+        ch.timeframe = s.timeframeSeconds != 0 ? s.timeframeSeconds : source.info.timeframeSeconds;
+        const bool buildBars = source.info.IsTicks() || ch.timeframe != source.info.timeframeSeconds;
+        ch.path = std::make_unique<PricePath>(
+            *ch.rows, PathSettings{s.model, ch.timeframe, buildBars, s.spreadPoints, s.spreadFixed, s.digits, s.point,
+                                     s.digits < source.info.digits});
+        ch.window = std::make_unique<BarWindow>(static_cast<size_t>(s.window));
+        ch.advisor = std::make_unique<Advisor>(s, *lib, broker, outcome.tally, ch.index);
+        ch.realPaths = s.model == Model::Lower || s.model == Model::Ticks;
+        ModellingQuality& quality = outcome.charts[c].quality;
+        if (s.model == Model::Ticks) quality.source = "ticks";
+        if (s.model == Model::Lower) quality.source = TimeframeName(source.info.timeframeSeconds);
+        ch.partsPerBar = s.model == Model::Lower && source.info.timeframeSeconds > 0 && ch.timeframe != MonthSeconds
+                             ? ch.timeframe / source.info.timeframeSeconds
+                             : 0;
+        if (ch.timeframe < charts[clock].timeframe) clock = c;
+    }
+    // The expert advisors start on a library in its initial state.
     lib->Reset();
 
-    bool testing = false;  // the current chart bar is in the test
-    bool anyTick = false;
-    Quote last{0.0, 0.0};
+    bool anyUpdate = false;
     int64_t lastMs = 0;
-    // A chart bar of the test has ended: its row of equity.csv and its share
-    // of the modelling quality.
-    const auto finishBar = [&](const ChartBar& bar) {
+    uint64_t ticks = 0;
+    // A chart bar of the test has ended: its share of the modelling quality,
+    // and the equity row when it is the clock chart's.
+    const auto finishBar = [&](Chart& ch, const ChartBar& bar) {
+        ChartOutcome& out = outcome.charts[static_cast<size_t>(ch.index)];
+        ModellingQuality& quality = out.quality;
         ++quality.chartBars;
-        if (realPaths && (bar.parts >= 2 || s.model == Model::Ticks)) {
+        if (ch.realPaths && (bar.parts >= 2 || ch.s->model == Model::Ticks)) {
             ++quality.realPath;
-            if (partsPerBar > 0 && bar.parts < partsPerBar) ++quality.withHoles;
-        } else if (realPaths) {
+            if (ch.partsPerBar > 0 && bar.parts < ch.partsPerBar) ++quality.withHoles;
+        } else if (ch.realPaths) {
             ++quality.fellBack;
         }
-        outcome.lastBarTime = bar.time;
-        if (hooks.sink != nullptr) hooks.sink->OnChartBar(bar);
-        if (s.equityRows == EquityRows::Bars) {
-            const Quote close = s.model == Model::Open ? path.CloseQuote(bar) : last;
-            monitor.Row(static_cast<int64_t>(bar.time) * MillisecondsPerSecond, account, account.Equity(close));
+        out.lastBarTime = bar.time;
+        if (hooks.sink != nullptr) {
+            ChartBar b = bar;
+            b.chart = ch.index;
+            hooks.sink->OnChartBar(b);
+        }
+        if (account.equityRows == EquityRows::Bars && static_cast<size_t>(ch.index) == clock) {
+            const Quote close = ch.s->model == Model::Open ? ch.path->CloseQuote(bar) : broker.CurrentQuote(ch.index);
+            monitor.Row(static_cast<int64_t>(bar.time) * MillisecondsPerSecond, broker,
+                        broker.EquityWith(ch.index, close));
         }
     };
+    // The chart has no more ticks in the test: its last bar ends and its
+    // positions close at its last prices.
+    const auto endChart = [&](Chart& ch) {
+        ch.ended = true;
+        ch.hasNext = false;
+        const ChartOutcome& out = outcome.charts[static_cast<size_t>(ch.index)];
+        if (!ch.anyTick && out.chartBarsSeen < static_cast<uint64_t>(ch.s->window)) {
+            throw TesterError(fmt::format("{}: {} chart bars, fewer than the window of {}: nothing to test",
+                                          ch.source->file, out.chartBarsSeen, ch.s->window));
+        }
+        if (!ch.anyTick) throw TesterError("no bar of the test range has a full window of history before it");
+        if (ch.testing) finishBar(ch, ch.path->Bar());
+        ch.testing = false;
+        broker.CloseAll(ch.lastMs, CloseReason::EndOfTest, ch.index);
+    };
 
-    PathTick t;
-    while (path.Next(t)) {
+    // One modelled tick of one chart; false when the chart leaves the test
+    // range with it.
+    const auto tick = [&](Chart& ch, const PathTick& t) {
+        ChartOutcome& out = outcome.charts[static_cast<size_t>(ch.index)];
+        const TestSettings& s = *ch.s;
         if (t.newChartBar) {
-            if (outcome.chartBarsSeen > 0) {
-                window.Newest() = RecordOf(path.Previous());
-                if (testing) finishBar(path.Previous());
+            if (out.chartBarsSeen > 0) {
+                ch.window->Newest() = RecordOf(ch.path->Previous());
+                if (ch.testing) finishBar(ch, ch.path->Previous());
             }
-            const uint32_t time = path.Bar().time;
-            if (testing && time > s.toTime) {
-                testing = false;
-                break;
+            const uint32_t time = ch.path->Bar().time;
+            if (ch.testing && time > s.toTime) {
+                ch.testing = false;
+                return false;
             }
-            ++outcome.chartBarsSeen;
-            if (!testing && outcome.chartBarsSeen >= static_cast<uint64_t>(s.window) && time >= s.fromTime &&
+            ++out.chartBarsSeen;
+            if (!ch.testing && out.chartBarsSeen >= static_cast<uint64_t>(s.window) && time >= s.fromTime &&
                 time <= s.toTime) {
-                testing = true;
-                outcome.firstBarTime = time;
+                ch.testing = true;
+                out.firstBarTime = time;
             }
-            window.Push(BarRecord{time, t.quote.bid, t.quote.bid, t.quote.bid, t.quote.bid, 1.0});
+            ch.window->Push(BarRecord{time, t.quote.bid, t.quote.bid, t.quote.bid, t.quote.bid, 1.0});
         } else {
             // The forming bar: only what has been seen of it so far. Fields
             // of the packed record are read by value.
-            BarRecord& forming = window.Newest();
+            BarRecord& forming = ch.window->Newest();
             const double bid = t.quote.bid;
             if (bid < forming.low) forming.low = bid;
             if (bid > forming.high) forming.high = bid;
             forming.close = bid;
             forming.volume = forming.volume + 1.0;
         }
-        if (!testing) continue;
+        if (!ch.testing) {
+            // History: its prices still convert other charts' money.
+            broker.SetQuote(ch.index, t.quote);
+            return true;
+        }
 
-        ++outcome.ticks;
-        if (anyTick) account.Move(last, t.quote, t.gap, t.timeMs);
-        last = t.quote;
-        lastMs = t.timeMs;
-        if (account.Emptied()) break;
-        if (s.cadence == Cadence::Tick || t.newChartBar) {
-            const TickRecord r = advisor.Update(window, t.quote, t.timeMs);
-            if (!anyTick) outcome.firstCalibration = advisor.ReadCalibration();
+        ++ticks;
+        ++out.ticks;
+        broker.PassTime(t.timeMs);
+        if (ch.anyTick) {
+            broker.Move(ch.index, t.quote, t.gap, t.timeMs);
+        } else {
+            broker.SetQuote(ch.index, t.quote);
+        }
+        ch.lastMs = t.timeMs;
+        lastMs = std::max(lastMs, t.timeMs);
+        ch.anyTick = true;
+        if (broker.Emptied()) return true;
+        if (account.cadence == Cadence::Tick || t.newChartBar) {
+            const TickRecord r = ch.advisor->Update(*ch.window, t.quote, t.timeMs);
+            if (!anyUpdate) outcome.firstCalibration = ch.advisor->ReadCalibration();
+            anyUpdate = true;
             if (hooks.observer != nullptr) hooks.observer->OnUpdate(r);
         }
-        anyTick = true;
-        account.Watch(t.quote);
-        const double equity = account.Equity(t.quote);
-        monitor.OnEquity(t.timeMs, equity);
-        if (s.model == Model::Open) account.RestOfBar(t.quote, path.LowQuote(), path.HighQuote(), t.timeMs);
-        if (s.equityRows == EquityRows::Ticks) monitor.Row(t.timeMs, account, account.Equity(t.quote));
-        if (account.Emptied()) break;
-        if (hooks.progress != nullptr && outcome.ticks % ProgressEveryTicks == 0) {
-            hooks.progress(hooks.progressContext, source->Progress());
+        broker.Watch(ch.index, t.quote);
+        monitor.OnEquity(t.timeMs, broker.Equity());
+        if (s.model == Model::Open) {
+            broker.RestOfBar(ch.index, ch.path->LowQuote(), ch.path->HighQuote(), t.timeMs);
+        }
+        if (account.equityRows == EquityRows::Ticks) monitor.Row(t.timeMs, broker, broker.Equity());
+        return true;
+    };
+
+    for (Chart& ch : charts) ch.hasNext = ch.path->Next(ch.next);
+    // Every pass takes one tick of one chart off the front, so the loop ends
+    // with the data.
+    while (!broker.Emptied()) {
+        // The next tick in time; on a tie the chart given first.
+        Chart* ch = nullptr;
+        for (Chart& c : charts) {
+            if (c.hasNext && (ch == nullptr || c.next.timeMs < ch->next.timeMs)) ch = &c;
+        }
+        if (ch == nullptr) break;
+        if (!tick(*ch, ch->next)) {
+            endChart(*ch);
+            continue;
+        }
+        if (broker.Emptied()) break;
+        ch->hasNext = ch->path->Next(ch->next);
+        if (!ch->hasNext) endChart(*ch);
+        if (hooks.progress != nullptr && ticks % ProgressEveryTicks == 0 && ticks > 0) {
+            double done = 0.0;
+            for (const Chart& c : charts) done += c.ended ? 1.0 : c.rows->Progress();
+            hooks.progress(hooks.progressContext, done / static_cast<double>(charts.size()));
         }
     }
-    if (!anyTick && outcome.chartBarsSeen < static_cast<uint64_t>(s.window)) {
-        throw TesterError(fmt::format("{}: {} chart bars, fewer than the window of {}: nothing to test", chart.file,
-                                      outcome.chartBarsSeen, s.window));
+    if (broker.Emptied()) {
+        for (Chart& ch : charts) {
+            if (ch.testing && !ch.ended) finishBar(ch, ch.path->Bar());
+        }
     }
-    if (!anyTick) throw TesterError("no bar of the test range has a full window of history before it");
-    if (testing) finishBar(path.Bar());
-    outcome.lastCalibration = advisor.ReadCalibration();
-    outcome.emptied = account.Emptied();
-    outcome.endedAtMs = account.Emptied() ? account.EmptiedAtMs() : lastMs;
+    for (Chart& ch : charts) {
+        if (!ch.ended && !broker.Emptied()) endChart(ch);
+    }
+    outcome.lastCalibration = charts.back().advisor->ReadCalibration();
+    outcome.emptied = broker.Emptied();
+    outcome.endedAtMs = broker.Emptied() ? broker.EmptiedAtMs() : lastMs;
 
-    // The test ends at the last modelled tick; what is still open closes there.
-    account.CloseAll(last, lastMs, CloseReason::EndOfTest);
-    monitor.OnEquity(lastMs, account.Balance());
-    monitor.Row(lastMs, account, account.Balance());
+    // The test ends at the last modelled tick: the balance after the last close.
+    monitor.OnEquity(lastMs, broker.Balance());
+    monitor.Row(lastMs, broker, broker.Balance());
     outcome.figures = monitor.Result();
+    outcome.ticks = ticks;
+    bool firstChart = true;
+    for (ChartOutcome& c : outcome.charts) {
+        c.figures.Finish();
+        ModellingQuality& q = outcome.quality;
+        q.chartBars += c.quality.chartBars;
+        q.realPath += c.quality.realPath;
+        q.withHoles += c.quality.withHoles;
+        q.fellBack += c.quality.fellBack;
+        if (q.source.find(c.quality.source) == std::string::npos) {
+            q.source += (q.source.empty() || c.quality.source.empty() ? "" : ", ") + c.quality.source;
+        }
+        outcome.chartBarsSeen += c.chartBarsSeen;
+        outcome.firstBarTime = firstChart ? c.firstBarTime : std::min(outcome.firstBarTime, c.firstBarTime);
+        outcome.lastBarTime = std::max(outcome.lastBarTime, c.lastBarTime);
+        firstChart = false;
+    }
     if (hooks.progress != nullptr) hooks.progress(hooks.progressContext, 1.0);
     return outcome;
 }

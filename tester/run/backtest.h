@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "tester/market/path.h"
 #include "tester/market/settings.h"
 #include "tester/report/figures.h"
+#include "tester/report/symbol_figures.h"
 
 namespace torvik::tester {
 
@@ -22,12 +24,22 @@ struct ChartSource {
     std::string file;                    // the file (also the name in messages and reports)
     const LoadedData* loaded = nullptr;  // when set, the rows come from here
     FileInfo info;                       // what a scan of the whole file found
+    // The chart's instrument and model; unset: the run's settings.
+    std::optional<TestSettings> settings = std::nullopt;
 };
 
-// A resolved run: every default applied.
+// A resolved run: every default applied. Several charts share one account
+// and one library: the account's money, the cadence, the equity rows, the
+// slippage and the rollover hour come from `settings` (which is also the
+// first chart's), each chart's instrument, costs, model and the expert's
+// inputs from its own settings.
 struct RunSpec {
     TestSettings settings;
-    std::vector<ChartSource> charts;  // one chart for now
+    std::vector<ChartSource> charts;
+    const TestSettings& ChartSettings(size_t chart) const
+    {
+        return charts[chart].settings ? *charts[chart].settings : settings;
+    }
 };
 
 // One row of equity.csv: a chart bar (or a tick) as it ended.
@@ -56,7 +68,8 @@ public:
     virtual ~RunSink() = default;
     virtual void OnTrade(const Trade& trade) = 0;
     virtual void OnEquityRow(const EquityRow& row) = 0;
-    // A chart bar of the test, complete (before its equity row).
+    // A chart bar of the test, complete (before its equity row); its
+    // `chart` field tells which chart of the run it belongs to.
     virtual void OnChartBar(const ChartBar&) {}
 };
 
@@ -68,6 +81,17 @@ struct RunHooks {
     DecisionObserver* observer = nullptr;
     ProgressFn progress = nullptr;
     void* progressContext = nullptr;
+};
+
+// One chart of the run.
+struct ChartOutcome {
+    std::string symbol;
+    ModellingQuality quality;
+    uint64_t ticks = 0;
+    uint64_t chartBarsSeen = 0;
+    uint32_t firstBarTime = 0;
+    uint32_t lastBarTime = 0;
+    SymbolFigures figures;
 };
 
 struct RunOutcome {
@@ -84,6 +108,7 @@ struct RunOutcome {
     uint64_t equityRows = 0;
     bool emptied = false;  // a stop-out left no money and ended the test
     int64_t endedAtMs = 0;  // the last modelled tick
+    std::vector<ChartOutcome> charts;  // per chart, in the order given; the fields above are their sums
 };
 
 // Checks the settings; throws TesterError on the first problem.

@@ -29,7 +29,7 @@ TEST(BatchCli, HelpListsTheRunsOptionsAndTheBatchs)
     EXPECT_EQ(o.status, 0);
     for (const char* option :
          {"--bars", "--spread", "--window", "--from", "--plan", "--jobs", "--report", "--run-reports", "--force",
-          "--criterion", "--search", "--passes", "--seed", "--in-sample", "--out-of-sample", "--quiet"}) {
+          "--criterion", "--search", "--passes", "--search-seed", "--in-sample", "--out-of-sample", "--quiet"}) {
         EXPECT_NE(o.out.find(option), std::string::npos) << option;
     }
     // the single run's help points to it
@@ -49,7 +49,7 @@ TEST(BatchCli, ProblemsGiveOneMessageAndStatus2)
     };
     const Case cases[] = {
         {{"--spread", "8"}, "--bars: is required"},
-        {{"--bars", eurusd, "--window", "150:500"}, "--window: \"150:500\": a range is FIRST:LAST:STEP"},
+        {{"--bars", eurusd, "--window", "500:150:50"}, "--window: \"500:150:50\": the last value is below the first"},
         {{"--bars", eurusd, "--bogus", "1"}, "--bogus"},
         {{"--bars", eurusd, "--criterion", "luck"}, "--criterion: \"luck\" is none of balance"},
         {{"--bars", eurusd, "--search", "random"}, "--search: \"random\" is neither complete nor genetic"},

@@ -20,8 +20,9 @@ TEST(Criterion, ReadsItsFigure)
     f.profitFactor = 1.75;
     f.expectedPayoff = 12.5;
     f.maximalDrawdown = 250.0;
-    f.totalNetProfit = 500.0;
-    f.sharpeRatio = 0.42;
+    f.recoveryFactor = 2.0;
+    f.sharpeRatio = 0.1;  // per trade: not the criterion
+    f.sharpeAnnual = 0.42;
     struct Case {
         Criterion c;
         const char* name;
@@ -44,7 +45,7 @@ TEST(Criterion, ReadsItsFigure)
         EXPECT_STREQ(CriterionName(c.c), c.name);
     }
     EXPECT_FALSE(ParseCriterion("Balance").has_value());
-    f.maximalDrawdown = 0.0;  // no drawdown: no recovery factor
+    f.recoveryFactor = NaN;  // no drawdown: no recovery factor, and no value to rank by
     EXPECT_TRUE(std::isnan(CriterionValue(Criterion::Recovery, f)));
 }
 

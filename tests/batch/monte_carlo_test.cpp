@@ -119,16 +119,19 @@ TEST(MonteCarlo, RuinIsTheShareOfSamplesThatFellSoFar)
 TEST(MonteCarlo, ReadsTheProfitColumnByItsName)
 {
     const std::filesystem::path dir = ScratchFolder();
+    // commission and swap count with the profit, whatever the columns' order
     testing::WriteAll(dir / "trades.csv",
-                      "ticket,commission,profit,balance\r\n1,-0.70,12.50,10012.50\r\n\r\n"
-                      "2,-0.70,-3.05,10009.45\r\n");
-    EXPECT_EQ(ReadTradeProfits(dir / "trades.csv"), (std::vector<int64_t>{1250, -305}));
+                      "ticket,commission,swap,profit,balance\r\n1,-0.70,0.00,12.50,10011.80\r\n\r\n"
+                      "2,-0.70,-1.20,-3.05,10006.85\r\n");
+    EXPECT_EQ(ReadTradeProfits(dir / "trades.csv"), (std::vector<int64_t>{1180, -495}));
+    testing::WriteAll(dir / "plain.csv", "ticket,profit,balance\n1,12.50,10012.50\n");
+    EXPECT_EQ(ReadTradeProfits(dir / "plain.csv"), (std::vector<int64_t>{1250}));
     testing::WriteAll(dir / "bad.csv", "ticket,profit\n1,12.5\n");
     try {
         ReadTradeProfits(dir / "bad.csv");
         ADD_FAILURE() << "read";
     } catch (const TesterError& e) {
-        EXPECT_NE(std::string(e.what()).find("bad.csv:2: the profit"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("bad.csv:2: the money is not written"), std::string::npos) << e.what();
     }
     testing::WriteAll(dir / "other.csv", "time,balance\n");
     EXPECT_THROW(ReadTradeProfits(dir / "other.csv"), TesterError);

@@ -21,7 +21,8 @@ RunRecord Record(uint64_t index, uint32_t entry, const std::string& spread, doub
     r.criteria[static_cast<size_t>(Criterion::Balance)] = balance;
     r.report = Json{
         {"figures",
-         {{"final_balance", balance}, {"total_trades", 3}, {"max_consecutive_wins", {{"count", 2}, {"money", 1.5}}}}}};
+         {{"final_balance", balance}, {"total_trades", 3}, {"max_consecutive_wins", {{"count", 2}, {"money", 1.5}}},
+                      {"trade_histogram", {{"counts", {1, 2}}}}}}};
     return r;
 }
 

@@ -1,6 +1,7 @@
 // Walk-forward: calendar periods, the rolling windows, the efficiency, the
 // out-of-sample history joined from its runs, and a whole walk-forward on
 // hand-made bars where the best inputs of each window can be worked out.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <set>
@@ -12,6 +13,7 @@
 
 #include "test_paths.h"
 #include "tester/batch/batch.h"
+#include "tester/batch/split.h"
 #include "tester/batch/summary.h"
 #include "tester/data/bar_time.h"
 #include "tester/data/error.h"
@@ -277,9 +279,13 @@ TEST(WalkForward, ChoosesEachWindowsBestInputsAndRunsThemOnTheNextPeriod)
     for (const SummaryFile& f : SummaryFiles(s, o, summary)) {
         if (f.name.ends_with("trades.csv")) {
             // the balance column of the last trade
-            std::string last = f.text.substr(f.text.rfind('\n', f.text.size() - 2) + 1);
-            for (int column = 0; column < 11; ++column) last = last.substr(last.find(',') + 1);
-            EXPECT_EQ(last.substr(0, last.find(',')), FormatCents(1000000 + outCents));
+            const std::string header = f.text.substr(0, f.text.find('\n'));
+            const std::string last = f.text.substr(f.text.rfind('\n', f.text.size() - 2) + 1);
+            const std::vector<std::string_view> names = SplitText(header, ',');
+            const size_t balance =
+                static_cast<size_t>(std::find(names.begin(), names.end(), "balance") - names.begin());
+            ASSERT_LT(balance, names.size());
+            EXPECT_EQ(SplitText(last, ',').at(balance), FormatCents(1000000 + outCents));
         }
     }
     // Run again: everything is in the folder, nothing is made twice.

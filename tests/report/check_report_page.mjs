@@ -5,6 +5,9 @@
 //
 //   node check_report_page.mjs --assembler report_page_assemble --data DATA.json
 //        --page OUT.html --screenshot OUT.png [--repeat N]
+//   node check_report_page.mjs --page REPORT.html --screenshot OUT.png [--repeat N]
+// The first assembles the page from a data object; the second opens a
+// finished page (the tester's report.html) and takes the data from it.
 //
 // Exit codes: 0 passed, 1 failed, 77 skipped (no Chromium or puppeteer-core).
 import { execFileSync } from 'node:child_process';
@@ -21,7 +24,7 @@ const { values: opt } = parseArgs({
     chromium: { type: 'string', default: process.env.TORVIK_CHROMIUM || '/usr/bin/chromium' },
   },
 });
-for (const k of ['assembler', 'data', 'page', 'screenshot']) {
+for (const k of opt.assembler ? ['data', 'page', 'screenshot'] : ['page', 'screenshot']) {
   if (!opt[k]) { console.error(`--${k} is required`); process.exit(2); }
 }
 if (!fs.existsSync(opt.chromium)) {
@@ -36,12 +39,21 @@ try {
   process.exit(SKIP);
 }
 
-// ---- the page, assembled by the C++ writer from the data object
+// ---- the page, assembled by the C++ writer from the data object, or as the tester wrote it
 fs.mkdirSync(path.dirname(opt.page), { recursive: true });
 fs.mkdirSync(path.dirname(opt.screenshot), { recursive: true });
-execFileSync(opt.assembler, [opt.data, opt.page], { stdio: 'inherit' });
-const data = JSON.parse(fs.readFileSync(opt.data, 'utf8'));
-const name = path.basename(opt.page);
+let data;
+if (opt.assembler) {
+  execFileSync(opt.assembler, [opt.data, opt.page], { stdio: 'inherit' });
+  data = JSON.parse(fs.readFileSync(opt.data, 'utf8'));
+} else {
+  // the data object between its assignment and the end of its script element
+  const html = fs.readFileSync(opt.page, 'utf8'), start = 'window.TORVIK_REPORT = ';
+  const from = html.indexOf(start), to = html.indexOf(';</script>', from);
+  if (from < 0 || to < 0) { console.log(`FAILED ${opt.page}: no report data in the page`); process.exit(1); }
+  data = JSON.parse(html.slice(from + start.length, to));
+}
+const name = opt.assembler ? path.basename(opt.page) : path.basename(opt.screenshot, '.png');
 const failures = [];
 const check = (ok, what) => { if (!ok) failures.push(what); return ok; };
 

@@ -86,5 +86,22 @@ TEST(ReportPage, TextsOfTheDataCannotEndTheScript)
     }
 }
 
+TEST(ReportPage, StreamedDataIsWrittenLikeTheWholeText)
+{
+    // Pieces as a writer hands them: strings, single characters, numbers.
+    const auto pieces = [](std::ostream& data) {
+        data << "{\"title\":\"a<b\",";
+        data.put('"');
+        data << "notes\":[\"<" << '<' << "/script>\"],\"n\":" << 42 << "}";
+    };
+    std::ostringstream streamed;
+    WriteReportPage(streamed, pieces);
+    std::ostringstream whole;
+    pieces(whole);
+    EXPECT_EQ(streamed.str(), Page(whole.str()));
+    EXPECT_NE(streamed.str().find(R"({"title":"a\u003cb","notes":["\u003c\u003c/script>"],"n":42};</script>)"),
+              std::string::npos);
+}
+
 }  // namespace
 }  // namespace torvik::tester

@@ -175,6 +175,7 @@ TEST(ProfitConversion, QuoteBaseAndFixedRate)
         double takeProfit;
         Conversion conversion;
         double rate;
+        const char* currency;
         double deposit;
         double profit;
         double marginPerLot;
@@ -182,15 +183,15 @@ TEST(ProfitConversion, QuoteBaseAndFixedRate)
     const Case cases[] = {
         // EURUSD in USD: 0.00050 x 10,000 = 5.00; one lot at the ask 1.10010
         // needs 100,000 x 1.10010 / 100.
-        {"EURUSD", 5, 1.10000, 0.00050, Conversion::Direct, 1.0, 10000.0, 5.00, 1100.10},
+        {"EURUSD", 5, 1.10000, 0.00050, Conversion::Direct, 1.0, "USD", 10000.0, 5.00, 1100.10},
         // USDJPY in USD: 0.500 x 10,000 = 5,000 yen, divided by the closing
         // price 150.510: 33.2204 -> 33.22; one lot needs 100,000 / 100 dollars.
-        {"USDJPY", 3, 150.000, 0.500, Conversion::DivideByPrice, 1.0, 10000.0, 33.22, 1000.0},
+        {"USDJPY", 3, 150.000, 0.500, Conversion::DivideByPrice, 1.0, "USD", 10000.0, 33.22, 1000.0},
         // USDJPY in JPY: the 5,000 yen as they are; the margin in yen.
-        {"USDJPY", 3, 150.000, 0.500, Conversion::Direct, 1.0, 1500000.0, 5000.00, 150010.0},
+        {"USDJPY", 3, 150.000, 0.500, Conversion::Direct, 1.0, "JPY", 1500000.0, 5000.00, 150010.0},
         // EURGBP in USD at 1.25 dollars a pound: 5 pounds are 6.25; the
         // margin 100,000 x 0.85010 / 100 pounds are 1,062.625 dollars.
-        {"EURGBP", 5, 0.85000, 0.00050, Conversion::FixedRate, 1.25, 10000.0, 6.25, 1062.625},
+        {"EURGBP", 5, 0.85000, 0.00050, Conversion::FixedRate, 1.25, "USD", 10000.0, 6.25, 1062.625},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.symbol);
@@ -206,6 +207,7 @@ TEST(ProfitConversion, QuoteBaseAndFixedRate)
         s.point = point;
         s.conversion = c.conversion;
         s.conversionRate = c.rate;
+        s.currency = c.currency;
         s.deposit = c.deposit;
         const Collected r = RunScripted(script, scenario, s);
         ASSERT_EQ(r.trades.size(), 1u);

@@ -1,6 +1,7 @@
 // The command line end to end, in process: its errors, and that equal runs
 // write equal reports whichever of the two file formats holds the bars.
 #include <algorithm>
+#include <cmath>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -82,6 +83,18 @@ TEST(Cli, ProblemsGiveOneMessageANonZeroStatusAndNoReport)
         {{"--bars", eurusd, "--symbol", "GOLD"}, 1, "cannot tell the currencies"},
         {{"--bars", eurusd, "--from", "2030.01.01"}, 1, "no bar of the test range"},
         {{"--bars", eurusd, "--to", "2024.13.01"}, 2, "--to: \"2024.13.01\""},
+        {{"--bars", eurusd, "--slippage", "5:2"}, 2, "--slippage: 5:2: B is below A"},
+        {{"--bars", eurusd, "--slippage", "-1"}, 2, "--slippage"},
+        {{"--bars", eurusd, "--stops-too-close", "ignore"}, 2, "--stops-too-close: \"ignore\" is neither move nor refuse"},
+        {{"--bars", eurusd, "--triple-day", "sat"}, 2, "--triple-day: \"sat\" is none of"},
+        {{"--bars", eurusd, "--commission-per", "lot"}, 2, "--commission-per"},
+        {{"--bars", eurusd, "--costs", "all"}, 2, "--costs"},
+        {{"--bars", eurusd, "--rollover-hour", "24"}, 2, "--rollover-hour: 24 is outside 0 to 23"},
+        {{"--bars", eurusd, "--bars", eurusd, "--symbol", "EURUSD"}, 2, "--symbol: given 1 times for 2 charts"},
+        {{"--bars", eurusd + "+", "--symbol", "EURUSD"}, 2, "names an empty file"},
+        {{"--bars", eurusd, "--symbols", (dir / "none.csv").string()}, 1, "none.csv: cannot read the instrument table"},
+        {{"--bars", eurusd, "--symbol", "EURUSD", "--bars", eurusd, "--symbol", "AUDCAD"}, 1,
+         "give --conversion-rate (USD per CAD)"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
@@ -145,8 +158,13 @@ TEST(Cli, EqualRunsWriteByteIdenticalReports)
         EXPECT_EQ(static_cast<int64_t>(std::count(equity.begin(), equity.end(), '\n')) - 2,
                   report["figures"]["bars_in_test"].get<int64_t>());
         EXPECT_EQ(report["settings"]["profit_conversion"], "divide-by-price");
-        EXPECT_NE(a[3].find("<svg"), std::string::npos);
-        EXPECT_EQ(a[3].find("http://", a[3].find("</svg>")), std::string::npos);  // nothing fetched
+        // The page's data: every trade, one point per chart bar, its figures those of report.json.
+        const nlohmann::json page = testing::PageData(a[3]);
+        EXPECT_EQ(page["trades"]["ticket"].size(), static_cast<size_t>(rows));
+        EXPECT_EQ(page["equity"]["time"].size(), report["figures"]["bars_in_test"].get<size_t>());
+        EXPECT_EQ(page["charts"][0]["candles"]["time"].size(), report["figures"]["bars_in_test"].get<size_t>());
+        EXPECT_EQ(page["histogram"], report["figures"]["trade_histogram"]);
+        EXPECT_EQ(page["monthly"], report["figures"]["monthly_returns"]);
     }
 }
 
@@ -173,6 +191,54 @@ TEST(Cli, BothFileFormatsGiveTheSameTest)
     EXPECT_EQ(a[2], b[2]);  // equity
     EXPECT_EQ(nlohmann::json::parse(a[0])["figures"], nlohmann::json::parse(b[0])["figures"]);
     EXPECT_EQ(nlohmann::json::parse(b[0])["data"]["format"], "history-center");
+}
+
+// Fewer digits than the data prints: every price is rounded to the digits as
+// it is read, so a trade's profit is the one its printed prices give.
+TEST(Cli, FewerDigitsThanTheDataRoundEveryPrice)
+{
+    const fs::path dir = ScratchFolder();
+    const std::vector<std::string> files =
+        ReportInto(dir, {"--bars", BundledFile("EURUSD_H1.csv"), "--digits", "4", "--to", "2023.06.30"});
+    std::istringstream rows(files[1]);
+    std::string row;
+    std::getline(rows, row);  // the header
+    int trades = 0;
+    while (std::getline(rows, row)) {
+        std::vector<std::string> f;
+        std::stringstream fields(row);
+        for (std::string field; std::getline(fields, field, ',');) f.push_back(field);
+        ASSERT_GE(f.size(), 13u) << row;
+        const double open = std::stod(f[4]), lots = std::stod(f[5]), close = std::stod(f[9]);
+        const double move = f[2] == "buy" ? close - open : open - close;
+        EXPECT_NEAR(std::stod(f[12]), std::round(move * lots * 100000.0 * 100.0) / 100.0, 1e-9) << row;
+        ++trades;
+    }
+    EXPECT_GT(trades, 5);
+}
+
+// Two charts: --bars twice, or joined by +, give the same report, and the
+// report names both symbols.
+TEST(Cli, PortfolioByRepeatedBarsOrPlus)
+{
+    const fs::path dir = ScratchFolder();
+    const std::string a = BundledFile("EURUSD_H1.csv"), b = BundledFile("USDJPY_H1.csv");
+    const std::vector<std::string> twice =
+        ReportInto(dir / "twice", {"--bars", a, "--bars", b, "--from", "2024.06.01", "--commission", "5"});
+    const std::vector<std::string> plus =
+        ReportInto(dir / "plus", {"--bars", a + "+" + b, "--from", "2024.06.01", "--commission", "5"});
+    EXPECT_EQ(twice[1], plus[1]);
+    EXPECT_EQ(twice[2], plus[2]);
+    const nlohmann::json report = nlohmann::json::parse(twice[0]);
+    ASSERT_EQ(report["symbols"].size(), 2u);
+    EXPECT_EQ(report["symbols"][0]["symbol"], "EURUSD");
+    EXPECT_EQ(report["symbols"][1]["symbol"], "USDJPY");
+    EXPECT_EQ(report["symbols"][1]["instrument"], "USDJPY row of the bundled table");
+    EXPECT_EQ(report["symbols"][1]["settings"]["profit_conversion"], "divide-by-price");
+    const std::string& trades = twice[1];
+    EXPECT_NE(trades.find(",EURUSD,"), std::string::npos);
+    EXPECT_NE(trades.find(",USDJPY,"), std::string::npos);
+    EXPECT_LT(report["figures"]["total_commission"].get<double>(), 0.0);
 }
 
 // The tick week: every real tick, times with milliseconds.

@@ -56,13 +56,7 @@ Collected RunOn(const LoadedData& data, const std::vector<std::pair<std::string,
 {
     RunInputs in = DefaultInputs();
     for (const auto& [name, text] : options) ApplyOption(in, name, text);
-    const RunSpec spec = ResolveRun(in, data.info, &data);
-    Collected c;
-    RunHooks hooks;
-    hooks.sink = &c;
-    hooks.observer = observer;
-    c.outcome = RunBacktest(spec, hooks);
-    return c;
+    return testing::RunCollected(ResolveRun(in, data.info, &data), observer);
 }
 
 // Changes every bar after `cut`, and in the open model also what bar `cut`

@@ -130,6 +130,17 @@ private:
     bool ticks_ = false;
 };
 
+// A resolved run through the exports, collected.
+inline Collected RunCollected(const RunSpec& spec, DecisionObserver* observer = nullptr)
+{
+    Collected c;
+    RunHooks hooks;
+    hooks.sink = &c;
+    hooks.observer = observer;
+    c.outcome = RunBacktest(spec, hooks);
+    return c;
+}
+
 // Runs the scenario through the scripted library. With lower rows the
 // chart is H1.
 inline Collected RunScripted(Script& script, Scenario& scenario, TestSettings settings)

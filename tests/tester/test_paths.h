@@ -8,6 +8,7 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace torvik::tester::testing {
 
@@ -49,6 +50,16 @@ inline void WriteAll(const std::filesystem::path& path, const std::string& text)
 {
     std::ofstream out(path, std::ios::binary);
     out << text;
+}
+
+// The data object of a report page (window.TORVIK_REPORT), parsed.
+inline nlohmann::json PageData(const std::string& page)
+{
+    const std::string start = "window.TORVIK_REPORT = ";
+    const size_t from = page.find(start);
+    if (from == std::string::npos) return nullptr;
+    const size_t to = page.find(";</script>", from);
+    return nlohmann::json::parse(page.substr(from + start.size(), to - from - start.size()), nullptr, false);
 }
 
 }  // namespace torvik::tester::testing

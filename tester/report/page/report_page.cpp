@@ -1,5 +1,7 @@
 #include "tester/report/page/report_page.h"
 
+#include <streambuf>
+
 namespace torvik::tester {
 
 namespace {
@@ -20,9 +22,39 @@ void WriteScriptSafe(std::ostream& out, std::string_view json)
     }
 }
 
+// A stream buffer that writes through to another stream, script-safe.
+class ScriptSafeBuffer : public std::streambuf {
+public:
+    explicit ScriptSafeBuffer(std::ostream& out) : out_(out) {}
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        const char ch = traits_type::to_char_type(c);
+        WriteScriptSafe(out_, std::string_view(&ch, 1));
+        return out_ ? c : traits_type::eof();
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override
+    {
+        WriteScriptSafe(out_, std::string_view(s, static_cast<size_t>(n)));
+        return out_ ? n : 0;
+    }
+
+private:
+    std::ostream& out_;
+};
+
 }  // namespace
 
 void WriteReportPage(std::ostream& out, std::string_view dataJson)
+{
+    WriteReportPage(out, [dataJson](std::ostream& data) {
+        data.write(dataJson.data(), static_cast<std::streamsize>(dataJson.size()));
+    });
+}
+
+void WriteReportPage(std::ostream& out, const std::function<void(std::ostream& data)>& writeData)
 {
     const std::string_view page = ReportPageTemplate();
     // embed.cmake refuses a template without both placeholders in this order.
@@ -34,7 +66,10 @@ void WriteReportPage(std::ostream& out, std::string_view dataJson)
     Write(out, ChartLibraryScript());
     Write(out, page.substr(afterLibrary, data - afterLibrary));
     Write(out, "window.TORVIK_REPORT = ");
-    WriteScriptSafe(out, dataJson);
+    ScriptSafeBuffer buffer(out);
+    std::ostream dataStream(&buffer);
+    writeData(dataStream);
+    dataStream.flush();
     Write(out, ";");
     Write(out, page.substr(data + ReportDataPlaceholder.size()));
 }

@@ -3,6 +3,7 @@
 // page template, the chart library inlined into it, and the report's data
 // object (window.TORVIK_REPORT, described in the README's "Report page").
 
+#include <functional>
 #include <ostream>
 #include <string_view>
 
@@ -24,5 +25,10 @@ std::string_view ChartLibraryScript();
 // value (the data object); every '<' in it is written as \u003c, so no text
 // in it can end the script element early.
 void WriteReportPage(std::ostream& out, std::string_view dataJson);
+
+// The same with the data object streamed: writeData writes the JSON value
+// into the stream it is handed, piece by piece (a report's data can be tens
+// of megabytes), and every '<' in it becomes \u003c on the way.
+void WriteReportPage(std::ostream& out, const std::function<void(std::ostream& data)>& writeData);
 
 }  // namespace torvik::tester
