@@ -872,6 +872,61 @@ TEST(FastForm, MatchesTheReferenceBitForBit)
     for (const std::string& branch : tally.paths.Untaken()) ADD_FAILURE() << "never taken: " << branch;
 }
 
+// How often the lazy decision walks each kernel over the bundled history,
+// every bar of each file in turn the newest, as the strategy tester's
+// default replay asks (a 300-bar window whose newest bar is forming at its
+// open, the bid at that open, a spread of 12 points, no position open) and
+// as the benchmark's full updates ask (500 complete bars, the bid at the
+// last close, a buy open 30 pips above it, so that only buys are allowed).
+// It reports what the speed figures rest on; the answers themselves are
+// compared above.
+TEST(FastForm, LazyPathsOverTheBundledHistory)
+{
+    constexpr int32_t SpreadPoints = 12;
+    constexpr int32_t PositionPips = 30;
+    struct Replay {
+        const char* name;
+        int32_t window;
+        bool formingAtOpen;
+        bool buyOpen;
+    };
+    const Replay replays[] = {{"tester's replay, 300 bars, no position", 300, true, false},
+                              {"benchmark's updates, 500 bars, a buy open", SeriesCapacity, false, true}};
+    for (HistoryFile& h : History()) {
+        ASSERT_GE(h.bars.size(), static_cast<size_t>(SeriesCapacity)) << "cannot read " << BundledDataPath(h.file);
+        const std::string profile = std::string(h.file).substr(0, 6);
+        for (const char* symbol : {profile.c_str(), "XAUUSD"}) {
+            for (const Replay& r : replays) {
+                PathTally tally;
+                int ticks = 0;
+                for (size_t end = static_cast<size_t>(r.window); end <= h.bars.size(); ++end) {
+                    BarRecord* window = h.bars.data() + end - static_cast<size_t>(r.window);
+                    BarRecord& newest = window[r.window - 1];
+                    const BarRecord complete = newest;
+                    if (r.formingAtOpen) newest = Bar(newest.open, newest.open, newest.open, newest.open, 1.0);
+                    const double bid = newest.close;
+                    const double pip = 10.0 * h.point;
+                    const BarIngestion in{r.window, window, r.window, window, r.window, window, r.window,
+                                          bid + SpreadPoints * h.point, bid, h.digits, h.point,
+                                          r.buyOpen ? bid + PositionPips * pip : 0.0, 0, 4};
+                    EngineState s{};
+                    Rft(s, in);
+                    IniAll(s, symbol, "USD");
+                    newest = complete;
+                    EntryPath path{};
+                    DecideOpenSignal(s, path);
+                    tally.Add(path);
+                    ++ticks;
+                }
+                const std::string title = std::string(h.file) + " as " + symbol + ", " + r.name + ": " +
+                                          std::to_string(ticks) + " decisions";
+                tally.Print(title.c_str());
+                EXPECT_GT(ticks, 0);
+            }
+        }
+    }
+}
+
 // The single-value line query of the fast form at every kind and every
 // index, on bar counts at the edges of each line's range.
 TEST(FastForm, EveryLineAtEveryIndex)
