@@ -107,6 +107,37 @@ EngineState PlainState(bool room)
     return EngineState{};
 }
 
+// Whether the entry tests of this record can only be decided with all three
+// walked kernels: a side that its position allows passes every condition
+// that needs no walk, its %R alone opens none of the alternatives that use
+// the wider gap (so the CCI counts), and it passes the volatility gate and
+// the CCI level, so that only the distance to the smoothed average is left.
+bool NeedsEveryKernel(EngineState s)
+{
+    s.buyEntryAllowed = 0;
+    s.sellEntryAllowed = 0;
+    UpdateEntryPermissions(s);
+    const EntryInputs in = GatherEntryInputs(s);
+    if (static_cast<double>(s.minAtrPips) * s.pipSize >= in.atr) return false;
+    const double cciLevel = static_cast<double>(s.cciLevel);
+    const bool buy = s.buyEntryAllowed == 1 && in.c1 - s.bidPrice >= -s.pipTolerance &&
+                     in.wprB <= s.wprBuyLevel3 && !(in.wprA < s.wprBuyLevel2) && in.cci < -cciLevel;
+    const bool sell = s.sellEntryAllowed == 1 && in.c1 - s.bidPrice <= s.pipTolerance &&
+                      in.wprB >= s.wprSellLevel3 && !(in.wprA > s.wprSellLevel2) && in.cci > cciLevel;
+    return buy || sell;
+}
+
+// The first 500-bar tick of the file, with a profile, whose entry tests need
+// every walked kernel: the slowest entry decision on real bars.
+EngineState EveryKernelState()
+{
+    for (size_t end = SeriesCapacity; end <= History().size(); ++end) {
+        const EngineState s = Calibrated(TickAt(end, SeriesCapacity, true), ProfileSymbol);
+        if (NeedsEveryKernel(s)) return s;
+    }
+    return EngineState{};
+}
+
 void BM_Rft(benchmark::State& state, int32_t count)
 {
     EngineState s{};
@@ -249,6 +280,7 @@ int main(int argc, char** argv)
         };
     };
     RegisterPair("OpenSignal/500/profile", open(profile));
+    RegisterPair("OpenSignal/500/profile_every_kernel", open(EveryKernelState()));
     RegisterPair("OpenSignal/500/no_profile", open(plainGated));
     RegisterPair("OpenSignal/500/no_profile_score_leaves_room", open(plainRoom));
     RegisterPair("CloseSignal/500", [&profile](auto form) {

@@ -75,12 +75,20 @@ int32_t ScoreIchimoku(const IchimokuScoreInputs& in)
     return 0;
 }
 
+bool VolatilityAllowsEntry(const EngineState& s, double atr)
+{
+    return !(static_cast<double>(s.minAtrPips) * s.pipSize >= atr);
+}
+
+bool BuyQuoteNear(const EngineState& s, double c1) { return c1 - s.bidPrice >= -s.pipTolerance; }
+
+bool SellQuoteNear(const EngineState& s, double c1) { return c1 - s.bidPrice <= s.pipTolerance; }
+
 bool CheckBuyEntry(const EngineState& s, const EntryInputs& in)
 {
-    // The average true range must be strictly above the unrounded minimum.
-    if (static_cast<double>(s.minAtrPips) * s.pipSize >= in.atr) return false;
+    if (!VolatilityAllowsEntry(s, in.atr)) return false;
     const double d = in.c1 - in.average;
-    const bool near = in.c1 - s.bidPrice >= -s.pipTolerance;
+    const bool near = BuyQuoteNear(s, in.c1);
     const bool r1 = d > in.gap1 && near && in.wprA < s.wprBuyLevel1;
     const bool r2 = d > in.gap2 && near && in.cci < -static_cast<double>(s.cciLevel);
     const bool r3 = d > in.gap2 && near && in.wprA < s.wprBuyLevel2;
@@ -89,9 +97,9 @@ bool CheckBuyEntry(const EngineState& s, const EntryInputs& in)
 
 bool CheckSellEntry(const EngineState& s, const EntryInputs& in)
 {
-    if (static_cast<double>(s.minAtrPips) * s.pipSize >= in.atr) return false;
+    if (!VolatilityAllowsEntry(s, in.atr)) return false;
     const double d = in.average - in.c1;
-    const bool near = in.c1 - s.bidPrice <= s.pipTolerance;
+    const bool near = SellQuoteNear(s, in.c1);
     const bool r1 = d > in.gap1 && near && in.wprA > s.wprSellLevel1;
     const bool r2 = d > in.gap2 && near && in.cci > static_cast<double>(s.cciLevel);
     const bool r3 = d > in.gap2 && near && in.wprA > s.wprSellLevel2;
@@ -161,24 +169,109 @@ EntryInputs GatherEntryInputs(const EngineState& s)
     return in;
 }
 
-int32_t OpenSignal(EngineState& s)
-{
-    if (!BeginEntryDecision(s)) return SignalNone;
+namespace {
 
+// One side's test as the decision narrows it down: `open` while the side
+// can still hold, and which of the alternatives r1 (%R level 1, gap 1),
+// r2 (CCI, gap 2) and r3 (%R level 2, gap 2) it can still take.
+struct Side {
+    bool open;
+    bool wprLevel1;  // r1's %R condition
+    bool wprLevel2;  // r3's %R condition
+};
+
+int32_t Stop(EntryPath& path, EntryStop where)
+{
+    path.stop = where;
+    return SignalNone;
+}
+
+}  // namespace
+
+int32_t DecideOpenSignal(EngineState& s, EntryPath& path)
+{
+    path = EntryPath{EntryStop::FullTest, WalkUse::NotReached, WalkUse::NotReached, WalkUse::NotReached};
+    if (!BeginEntryDecision(s)) return Stop(path, EntryStop::NoRuleSet);
+    Side buy{s.buyEntryAllowed == 1, false, false};
+    Side sell{s.sellEntryAllowed == 1, false, false};
+    if (!buy.open && !sell.open) return Stop(path, EntryStop::Position);
+
+    // Every alternative of a test needs near, and the test needs wprB's
+    // last step besides: both cost next to nothing.
+    const double c1 = s.closeSeries[KernelBar];
+    buy.open = buy.open && BuyQuoteNear(s, c1);
+    sell.open = sell.open && SellQuoteNear(s, c1);
+    if (!buy.open && !sell.open) return Stop(path, EntryStop::Quote);
+    const double wprB = ComputeWilliamsR(s, s.wprPeriod2);
+    buy.open = buy.open && wprB <= s.wprBuyLevel3;
+    sell.open = sell.open && wprB >= s.wprSellLevel3;
+    if (!buy.open && !sell.open) return Stop(path, EntryStop::WilliamsR);
+
+    // Without a profile the score must lie beyond 12 at bar 0, in the
+    // side's direction, and beyond the score at bar 1: three window scans
+    // per bar, so bar 0 alone first.
     int32_t scoreNow = 0;
     int32_t scorePrev = 0;
     if (s.profileMatched == 0) {
         scoreNow = ComputeIchimokuScore(s, 0);
+        buy.open = buy.open && scoreNow > ScoreEntryThreshold;
+        sell.open = sell.open && scoreNow < -ScoreEntryThreshold;
+        if (!buy.open && !sell.open) return Stop(path, EntryStop::Score);
         scorePrev = ComputeIchimokuScore(s, 1);
+        buy.open = buy.open && scoreNow > scorePrev;
+        sell.open = sell.open && scoreNow < scorePrev;
+        if (!buy.open && !sell.open) return Stop(path, EntryStop::Score);
     }
-    // With both tests holding, DecideEntry gives the most any tests can: when
-    // even that is nothing (the score or the permissions leave no room), the
-    // kernels cannot change the answer and are not computed.
-    if (DecideEntry(s, true, true, scoreNow, scorePrev) == SignalNone) return SignalNone;
 
-    // The buy and sell tests read the same inputs, so they are gathered once.
-    const EntryInputs in = GatherEntryInputs(s);
-    return DecideEntry(s, CheckBuyEntry(s, in), CheckSellEntry(s, in), scoreNow, scorePrev);
+    // A profile gives both %R periods the same value: one window, one value.
+    const double wprA = s.wprPeriod == s.wprPeriod2 ? wprB : ComputeWilliamsR(s, s.wprPeriod);
+    buy.wprLevel1 = wprA < s.wprBuyLevel1;
+    buy.wprLevel2 = wprA < s.wprBuyLevel2;
+    sell.wprLevel1 = wprA > s.wprSellLevel1;
+    sell.wprLevel2 = wprA > s.wprSellLevel2;
+    // r2 and r3 both need d > gap2: where %R passes r3's level, r3 holds
+    // whenever r2 does, so the CCI counts only for a side whose %R fails it.
+    const bool cciCounts = (buy.open && !buy.wprLevel2) || (sell.open && !sell.wprLevel2);
+
+    // Every alternative needs the volatility gate and the distance to the
+    // smoothed average. The true-range and CCI walks go first, the smoothed
+    // walk along in their shadow: they settle most decisions, and a decision
+    // they leave open needs only the rest of the smoothed walk.
+    KernelWalks walks = StartKernelWalks(s, s.smmaPeriod, s.atrPeriod, s.cciPeriod);
+    WalkRunningSums(walks, s, cciCounts);
+    path.trueRange = walks.trueRange.defined ? WalkUse::Walked : WalkUse::NoValue;
+    path.cci = !cciCounts ? WalkUse::NotNeeded : (walks.typical.defined ? WalkUse::Walked : WalkUse::NoValue);
+    const bool smoothedDefined = walks.smoothed.next >= KernelBar;
+    const bool smoothedMoved = walks.smoothed.next < walks.lastBar - 1;
+    path.smoothed = !smoothedDefined ? WalkUse::NoValue : (smoothedMoved ? WalkUse::PartWalked : WalkUse::NotNeeded);
+
+    const double atr = AverageTrueRangeOf(walks);
+    if (!VolatilityAllowsEntry(s, atr)) return Stop(path, EntryStop::VolatilityGate);
+    // Read only where it counts; elsewhere the test does not depend on it.
+    const double cci = cciCounts ? CciOf(walks, s) : 0.0;
+    const double cciLevel = static_cast<double>(s.cciLevel);
+    buy.open = buy.open && (buy.wprLevel1 || buy.wprLevel2 || cci < -cciLevel);
+    sell.open = sell.open && (sell.wprLevel1 || sell.wprLevel2 || cci > cciLevel);
+    if (!buy.open && !sell.open) return Stop(path, EntryStop::NoAlternative);
+
+    FinishSmoothedWalk(walks, s);
+    if (smoothedDefined) path.smoothed = WalkUse::Walked;
+    const EntryInputs in{c1,
+                         SmoothedCloseOf(walks),
+                         wprA,
+                         atr,
+                         cci,
+                         wprB,
+                         PipsToPrice(s, s.smmaGapPips1),
+                         PipsToPrice(s, s.smmaGapPips2)};
+    return DecideEntry(s, buy.open && CheckBuyEntry(s, in), sell.open && CheckSellEntry(s, in), scoreNow,
+                       scorePrev);
+}
+
+int32_t OpenSignal(EngineState& s)
+{
+    EntryPath path{};
+    return DecideOpenSignal(s, path);
 }
 
 }  // namespace torvik

@@ -55,6 +55,14 @@ bool BeginEntryDecision(EngineState& s);
 // ones, minus the number of bearish votes in the opposite case, else 0.
 int32_t ScoreIchimoku(const IchimokuScoreInputs& in);
 
+// The conditions that both tests share. The volatility gate: the average
+// true range must be strictly above minAtrPips x pipSize, unrounded.
+bool VolatilityAllowsEntry(const EngineState& s, double atr);
+// near: the bid at most 0.9 pip above the close of bar 1 (buy), at most
+// 0.9 pip below it (sell).
+bool BuyQuoteNear(const EngineState& s, double c1);
+bool SellQuoteNear(const EngineState& s, double c1);
+
 bool CheckBuyEntry(const EngineState& s, const EntryInputs& in);
 bool CheckSellEntry(const EngineState& s, const EntryInputs& in);
 
@@ -68,7 +76,47 @@ int32_t DecideEntry(const EngineState& s, bool buyHolds, bool sellHolds, int32_t
 IchimokuScoreInputs GatherIchimokuScoreInputs(const EngineState& s, int32_t k);
 int32_t ComputeIchimokuScore(const EngineState& s, int32_t k);
 
+// Every input of the tests, each kernel walked in full.
 EntryInputs GatherEntryInputs(const EngineState& s);
+
+// Where an entry decision stopped: the condition that left no side open,
+// or the whole tests once the smoothed average was walked.
+enum class EntryStop : uint8_t {
+    NoRuleSet,       // profileMatched is neither 0 nor 1
+    Position,        // the open position allows neither side
+    Quote,           // the bid is too far from the close of bar 1
+    WilliamsR,       // wprB fails the last step of each side left
+    Score,           // without a profile: the score at bar 0 or bar 1
+    VolatilityGate,  // the average true range is not above the minimum
+    NoAlternative,   // neither %R nor the CCI opens an alternative
+    FullTest,        // only the distance to the smoothed average was left
+};
+
+// What became of a kernel's walk in one decision.
+enum class WalkUse : uint8_t {
+    NotReached,  // the decision stopped before the kernel was asked for
+    NoValue,     // the kernel has no value here (0.0): nothing to walk
+    NotNeeded,   // the answer did not depend on it: the CCI where %R opens
+                 // the alternative it serves, the smoothed walk where the
+                 // others settled the decision before it moved
+    PartWalked,  // the smoothed walk, dropped after it went along part way
+    Walked,
+};
+
+struct EntryPath {
+    EntryStop stop;
+    WalkUse trueRange;
+    WalkUse cci;
+    WalkUse smoothed;
+};
+
+// The decision, lazily: the conditions that need no walk first (the
+// permissions, the bid, wprB, without a profile the score), then the
+// true-range and CCI walks with the smoothed walk going along, and the rest
+// of the smoothed walk only when the distance to the average can still
+// change the answer. Gives the answer of the tests on every input walked
+// in full, and says in `path` how far it went.
+int32_t DecideOpenSignal(EngineState& s, EntryPath& path);
 
 // 0 nothing, 1 buy, 2 sell.
 int32_t OpenSignal(EngineState& s);

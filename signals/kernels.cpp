@@ -9,60 +9,41 @@ namespace torvik {
 
 namespace {
 
-// The walks below visit bars from L-1 toward bar 1, one bar per step, and at
-// each bar do exactly the additions and divisions that the whole-array forms
-// do there; they just keep no array and stop at bar 1.
+// The walks visit bars from L-1 toward bar 1, one bar per step, and at each
+// bar do exactly the additions and divisions that the whole-array forms do
+// there; they just keep no array and stop at bar 1.
 
-// The smoothed average: the seed sums S[L-1] .. S[L-P], oldest sample first,
-// and divides by P at bar L-P; every newer bar then gives
-// ((P-1) x previous + sample) / P. Each step waits for the one before it, so
-// this chain of some L - P multiply-add-divides sets the pace of the walk.
-struct SmoothedWalk {
-    int32_t seedBar;
-    double divisor;
-    double keep;
-    double sum;
-    double value;
-};
-
-SmoothedWalk StartSmoothedWalk(int32_t period, int32_t L)
+void StepSmoothed(SmoothedWalk& w, const Series& close)
 {
-    return SmoothedWalk{L - period, static_cast<double>(period), static_cast<double>(period - 1), 0.0, 0.0};
-}
-
-void VisitSmoothed(SmoothedWalk& w, int32_t i, double sample)
-{
+    const int32_t i = w.next--;
     if (i >= w.seedBar) {
-        w.sum += sample;
+        w.sum += close[i];
         if (i == w.seedBar) w.value = w.sum / w.divisor;
     } else {
-        w.value = (w.keep * w.value + sample) / w.divisor;
+        // Each step waits for the one before it: this chain of some L - P
+        // multiply-add-divides is the slowest part of any walk.
+        w.value = (w.keep * w.value + close[i]) / w.divisor;
     }
 }
 
-// The running sum of a simple average, from the oldest window: the P-1
-// oldest samples go in first; from bar L-P on, each bar's sample goes in, the
-// average at that bar is the sum over P, and then the sample P-1 bars older
-// goes out. Bar 1's average is taken right after bar 1's sample went in, so
-// the walk never takes the last sample out.
-struct RunningSumWalk {
-    int32_t period;
-    int32_t firstWindowBar;
-    double sum;
-};
-
-RunningSumWalk StartRunningSumWalk(int32_t period, int32_t L) { return RunningSumWalk{period, L - period, 0.0}; }
-
-// sampleAt(i) gives the sample of bar i; it is asked again for a bar when
-// that bar's sample leaves the window.
-template <typename SampleAt>
-void VisitRunningSum(RunningSumWalk& w, int32_t i, const SampleAt& sampleAt)
+// Only a defined walk counts back from L: any period may come in, down to
+// -2147483648, where L - period would overflow.
+RunningSumWalk StartRunningSum(bool defined, int32_t period, int32_t L)
 {
-    w.sum += sampleAt(i);
-    if (i <= w.firstWindowBar && i > KernelBar) w.sum -= sampleAt(i + w.period - 1);
+    if (!defined) return RunningSumWalk{false, 1, KernelBar - 1, 0.0};
+    return RunningSumWalk{true, period, L - period, 0.0};
 }
 
-double RunningAverage(const RunningSumWalk& w) { return w.sum / static_cast<double>(w.period); }
+// Bar i's sample goes in; from the oldest full window on, the sample P-1
+// bars older (samples[i + P - 1]) goes out, except at bar 1, where the
+// average is taken.
+void VisitRunningSum(RunningSumWalk& w, int32_t i, double sample, const double* samples)
+{
+    w.sum += sample;
+    if (i <= w.firstWindowBar && i > KernelBar) w.sum -= samples[i + w.period - 1];
+}
+
+double RunningAverage(const RunningSumWalk& w) { return w.defined ? w.sum / static_cast<double>(w.period) : 0.0; }
 
 // The true range of bar i against the close of the next older bar; bar L-1
 // has only its own range, since the close of bar L is not used.
@@ -73,21 +54,9 @@ double TrueRange(const EngineState& s, int32_t L, int32_t i)
     return std::max(s.highSeries[i], prevClose) - std::min(s.lowSeries[i], prevClose);
 }
 
-// (TP[1] - M) / (0.015 / P x the sum of |TP[k] - M| for k from P down to 1),
-// or 0.0 when that scaled deviation is exactly 0.
-double CciFromMean(const EngineState& s, int32_t period, double mean)
-{
-    const double factor = CciScale / static_cast<double>(period);
-    double deviation = 0.0;
-    for (int32_t k = period; k >= KernelBar; --k) deviation += std::fabs(s.typicalSeries[k] - mean);
-    const double scaled = factor * deviation;
-    if (scaled == 0.0) return 0.0;
-    return (s.typicalSeries[KernelBar] - mean) / scaled;
-}
-
 }  // namespace
 
-WalkedKernels ComputeWalkedKernels(const EngineState& s, int32_t smmaPeriod, int32_t atrPeriod, int32_t cciPeriod)
+KernelWalks StartKernelWalks(const EngineState& s, int32_t smmaPeriod, int32_t atrPeriod, int32_t cciPeriod)
 {
     const int32_t L = UsableLastBarIndex(s);
     // L > P >= 1 also puts bar 1 inside 0..L-1, and keeps every index the
@@ -96,27 +65,86 @@ WalkedKernels ComputeWalkedKernels(const EngineState& s, int32_t smmaPeriod, int
     const bool trueRangeDefined = atrPeriod >= 1 && atrPeriod <= MaxAtrPeriod && L > atrPeriod;
     const bool cciDefined = cciPeriod > 1 && L > cciPeriod;
 
-    SmoothedWalk smoothed = StartSmoothedWalk(smoothedDefined ? smmaPeriod : 1, L);
-    RunningSumWalk trueRange = StartRunningSumWalk(trueRangeDefined ? atrPeriod : 1, L);
-    RunningSumWalk typical = StartRunningSumWalk(cciDefined ? cciPeriod : 1, L);
-    const auto trueRangeAt = [&s, L](int32_t i) { return TrueRange(s, L, i); };
-    const auto typicalAt = [&s](int32_t i) { return s.typicalSeries[i]; };
+    KernelWalks w{};
+    w.lastBar = L;
+    if (smoothedDefined) {
+        w.smoothed = SmoothedWalk{L - 1, L - smmaPeriod, static_cast<double>(smmaPeriod),
+                                  static_cast<double>(smmaPeriod - 1), 0.0, 0.0};
+    } else {
+        w.smoothed.next = KernelBar - 1;
+    }
+    w.trueRange = StartRunningSum(trueRangeDefined, atrPeriod, L);
+    w.typical = StartRunningSum(cciDefined, cciPeriod, L);
+    return w;
+}
 
-    // One loop for the three chains: they do not depend on one another, so
-    // the running sums proceed while the smoothed step waits on its division.
-    if (smoothedDefined || trueRangeDefined || cciDefined) {
-        for (int32_t i = L - 1; i >= KernelBar; --i) {
-            if (smoothedDefined) VisitSmoothed(smoothed, i, s.closeSeries[i]);
-            if (trueRangeDefined) VisitRunningSum(trueRange, i, trueRangeAt);
-            if (cciDefined) VisitRunningSum(typical, i, typicalAt);
+// The walks run on local copies of their records: stepped through the
+// caller's record, every sum would go to memory and back at each bar, since
+// the compiler cannot tell that the record does not overlap the series.
+void WalkRunningSums(KernelWalks& w, const EngineState& s, bool withTypical)
+{
+    RunningSumWalk trueRange = w.trueRange;
+    RunningSumWalk typical = w.typical;
+    SmoothedWalk smoothed = w.smoothed;
+    const bool walkTrueRange = trueRange.defined;
+    const bool walkTypical = withTypical && typical.defined;
+    if (!walkTrueRange && !walkTypical) return;
+
+    const int32_t L = w.lastBar;
+    // A bar's true range goes into the sum and, P-1 bars later, out of it:
+    // it is kept for that rather than computed twice.
+    double trueRanges[SeriesCapacity];
+    int32_t untilSmoothedStep = SmoothedWalkPace;
+    for (int32_t i = L - 1; i >= KernelBar; --i) {
+        if (walkTrueRange) {
+            trueRanges[i] = TrueRange(s, L, i);
+            VisitRunningSum(trueRange, i, trueRanges[i], trueRanges);
+        }
+        if (walkTypical) VisitRunningSum(typical, i, s.typicalSeries[i], s.typicalSeries);
+        // The seed's additions are as quick as the sums': one per bar.
+        if (smoothed.next < KernelBar) continue;
+        if (smoothed.next >= smoothed.seedBar) {
+            StepSmoothed(smoothed, s.closeSeries);
+        } else if (--untilSmoothedStep == 0) {
+            untilSmoothedStep = SmoothedWalkPace;
+            StepSmoothed(smoothed, s.closeSeries);
         }
     }
+    w.trueRange = trueRange;
+    w.typical = typical;
+    w.smoothed = smoothed;
+}
 
-    WalkedKernels k{};
-    if (smoothedDefined) k.smoothedClose = smoothed.value;
-    if (trueRangeDefined) k.averageTrueRange = RunningAverage(trueRange);
-    if (cciDefined) k.cci = CciFromMean(s, cciPeriod, RunningAverage(typical));
-    return k;
+void FinishSmoothedWalk(KernelWalks& w, const EngineState& s)
+{
+    SmoothedWalk smoothed = w.smoothed;
+    while (smoothed.next >= KernelBar) StepSmoothed(smoothed, s.closeSeries);
+    w.smoothed = smoothed;
+}
+
+double SmoothedCloseOf(const KernelWalks& w) { return w.smoothed.value; }
+
+double AverageTrueRangeOf(const KernelWalks& w) { return RunningAverage(w.trueRange); }
+
+double CciOf(const KernelWalks& w, const EngineState& s)
+{
+    if (!w.typical.defined) return 0.0;
+    const int32_t period = w.typical.period;
+    const double mean = RunningAverage(w.typical);
+    const double factor = CciScale / static_cast<double>(period);
+    double deviation = 0.0;
+    for (int32_t k = period; k >= KernelBar; --k) deviation += std::fabs(s.typicalSeries[k] - mean);
+    const double scaled = factor * deviation;
+    if (scaled == 0.0) return 0.0;
+    return (s.typicalSeries[KernelBar] - mean) / scaled;
+}
+
+WalkedKernels ComputeWalkedKernels(const EngineState& s, int32_t smmaPeriod, int32_t atrPeriod, int32_t cciPeriod)
+{
+    KernelWalks w = StartKernelWalks(s, smmaPeriod, atrPeriod, cciPeriod);
+    WalkRunningSums(w, s, true);
+    FinishSmoothedWalk(w, s);
+    return WalkedKernels{SmoothedCloseOf(w), AverageTrueRangeOf(w), CciOf(w, s)};
 }
 
 double ComputeWilliamsR(const EngineState& s, int32_t period)

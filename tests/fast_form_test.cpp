@@ -365,6 +365,28 @@ void Scramble(Rng& rng, EngineState& s, bool permissive)
     }
 }
 
+// Levels exactly on the record's own %R and CCI values where those are
+// whole numbers (a window without range gives -50, a close on the window's
+// extreme 0 or -100, constant typical prices a CCI of 0), and at times a
+// tolerance exactly the distance from the bid to the close of bar 1: the
+// comparisons meet their boundaries, where a decision that stops early on
+// one of them must still agree with the whole tests.
+void PutLevelsOnValues(Rng& rng, EngineState& s)
+{
+    const EntryInputs in = GatherEntryInputs(s);
+    const auto whole = [](double v, int32_t otherwise) {
+        return std::fabs(v) <= 1000.0 && v == std::floor(v) ? static_cast<int32_t>(v) : otherwise;
+    };
+    s.wprBuyLevel3 = whole(in.wprB, s.wprBuyLevel3);
+    s.wprSellLevel3 = whole(in.wprB, s.wprSellLevel3);
+    int32_t& buyLevel = rng.OneIn(2) ? s.wprBuyLevel1 : s.wprBuyLevel2;
+    buyLevel = whole(in.wprA, buyLevel);
+    int32_t& sellLevel = rng.OneIn(2) ? s.wprSellLevel1 : s.wprSellLevel2;
+    sellLevel = whole(in.wprA, sellLevel);
+    s.cciLevel = whole(std::fabs(in.cci), s.cciLevel);
+    if (rng.OneIn(2)) s.pipTolerance = std::fabs(in.c1 - s.bidPrice);
+}
+
 // The record of configuration `config` (0..ConfigsPerBarSet-1) of a bar set.
 EngineState Configure(const BarSet& set, int config, uint64_t seed, std::string& what)
 {
@@ -405,12 +427,20 @@ EngineState Configure(const BarSet& set, int config, uint64_t seed, std::string&
         Feed(s, set, q, PickPosition(rng, q));
         IniAll(s, profile, "USD");
         Scramble(rng, s, rng.OneIn(2));
+        if (rng.OneIn(3)) {
+            PutLevelsOnValues(rng, s);
+            what += ", levels on its values";
+        }
         break;
     case 5:  // the score's rule set with fields that let both tests hold
         what = "scrambled without profile";
         Feed(s, set, q, PickPosition(rng, q));
         IniAll(s, plain, "USD");
         Scramble(rng, s, true);
+        if (rng.OneIn(3)) {
+            PutLevelsOnValues(rng, s);
+            what += ", levels on its values";
+        }
         break;
     case 6:  // records the host can leave behind
         switch (rng.Int(0, 4)) {
@@ -595,11 +625,110 @@ int32_t ReferenceOpenSignalFromParts(EngineState& s, const ReferenceLines& lines
                        ScoreIchimoku(lines.at[1]));
 }
 
+// What the lazy decision did not walk cannot have mattered: the whole tests
+// give its answer whatever values the kernels it skipped take, far below or
+// above every level, on the close of bar 1, zero or not a number.
+void ExpectSkippedKernelsIrrelevant(const std::string& state, const EngineState& s, const ReferenceLines& lines,
+                                    const EntryInputs& in, const EntryPath& path, int32_t answer, Differences& d)
+{
+    const bool skippedAtr = path.trueRange == WalkUse::NotReached;
+    const bool skippedCci = path.cci == WalkUse::NotReached || path.cci == WalkUse::NotNeeded;
+    const bool skippedAverage = path.smoothed == WalkUse::NotReached || path.smoothed == WalkUse::NotNeeded ||
+                                path.smoothed == WalkUse::PartWalked;
+    const std::vector<double> anyValue = {-1e300, in.c1, 0.0, 1e300, std::numeric_limits<double>::quiet_NaN()};
+    const auto valuesFor = [&anyValue](bool skipped, double walked) {
+        return skipped ? anyValue : std::vector<double>{walked};
+    };
+    for (const double atr : valuesFor(skippedAtr, in.atr)) {
+        for (const double cci : valuesFor(skippedCci, in.cci)) {
+            for (const double average : valuesFor(skippedAverage, in.average)) {
+                EntryInputs other = in;
+                other.atr = atr;
+                other.cci = cci;
+                other.average = average;
+                EngineState r = s;
+                d.Expect(state, "OpenSignal on other values of the kernels it did not walk",
+                         ReferenceOpenSignalFromParts(r, lines, other), answer);
+            }
+        }
+    }
+}
+
+// How often the lazy entry decision stopped at each condition, and what
+// became of each kernel's walk.
+class PathTally {
+public:
+    void Add(const EntryPath& p)
+    {
+        ++stops_[Index(p.stop)];
+        ++uses_[TrueRangeRow][Index(p.trueRange)];
+        ++uses_[CciRow][Index(p.cci)];
+        ++uses_[SmoothedRow][Index(p.smoothed)];
+    }
+
+    void Print(const char* title) const
+    {
+        std::printf("[ lazy path ] %s\n  stopped at:", title);
+        for (int i = 0; i < StopCount; ++i) std::printf(" %s %d%s", StopNames[i], stops_[i], i + 1 < StopCount ? "," : "\n");
+        for (int k = 0; k < KernelCount; ++k) {
+            std::printf("  %s:", KernelNames[k]);
+            for (int u = 0; u < UseCount; ++u) {
+                if (Possible(k, u)) std::printf(" %s %d", UseNames[u], uses_[k][u]);
+            }
+            std::printf("\n");
+        }
+    }
+
+    // Every stop and every use a kernel's walk can have, never taken.
+    std::vector<std::string> Untaken() const
+    {
+        std::vector<std::string> untaken;
+        for (int i = 0; i < StopCount; ++i) {
+            if (stops_[i] == 0) untaken.push_back(std::string("stop: ") + StopNames[i]);
+        }
+        for (int k = 0; k < KernelCount; ++k) {
+            for (int u = 0; u < UseCount; ++u) {
+                if (Possible(k, u) && uses_[k][u] == 0) untaken.push_back(std::string(KernelNames[k]) + ": " + UseNames[u]);
+            }
+        }
+        return untaken;
+    }
+
+private:
+    static constexpr int StopCount = static_cast<int>(EntryStop::FullTest) + 1;
+    static constexpr int UseCount = static_cast<int>(WalkUse::Walked) + 1;
+    static constexpr int KernelCount = 3;
+    static constexpr int TrueRangeRow = 0, CciRow = 1, SmoothedRow = 2;
+    static constexpr const char* StopNames[StopCount] = {"no rule set", "position", "quote", "%R",
+                                                         "score", "volatility gate", "no alternative", "full test"};
+    static constexpr const char* UseNames[UseCount] = {"not reached", "no value", "not needed", "part walked",
+                                                       "walked"};
+    static constexpr const char* KernelNames[KernelCount] = {"true range", "cci", "smoothed average"};
+
+    template <typename E>
+    static int Index(E e)
+    {
+        return static_cast<int>(e);
+    }
+    // The true-range walk is needed by every decision that gets to the
+    // walks; only the smoothed walk goes along part way.
+    static bool Possible(int kernel, int use)
+    {
+        if (use == Index(WalkUse::PartWalked)) return kernel == SmoothedRow;
+        if (use == Index(WalkUse::NotNeeded)) return kernel != TrueRangeRow;
+        return true;
+    }
+
+    int stops_[StopCount] = {};
+    int uses_[KernelCount][UseCount] = {};
+};
+
 struct Tally {
     int states = 0;
     int openAnswers[3][3] = {};  // [no profile, profile, other][answer]
     int closeAnswers[3] = {};
     int strongScores = 0;        // no-profile records whose score leaves room for an entry
+    PathTally paths;
 };
 
 int Answer(int32_t a) { return a >= 0 && a <= 2 ? a : 0; }
@@ -623,10 +752,12 @@ void CompareRecord(const std::string& state, const EngineState& s, const Referen
 
     EngineState fast = s;
     EngineState ref = s;
-    const int32_t fastOpen = OpenSignal(fast);
+    EntryPath path{};
+    const int32_t fastOpen = DecideOpenSignal(fast, path);
     const int32_t refOpen = s.profileMatched == 0 && !directReference ? ReferenceOpenSignalFromParts(ref, lines, re)
                                                                       : reference::OpenSignal(ref);
     d.Expect(state, "OpenSignal", fastOpen, refOpen);
+    ExpectSkippedKernelsIrrelevant(state, s, lines, re, path, fastOpen, d);
     d.Expect(state, "buyEntryAllowed", fast.buyEntryAllowed, ref.buyEntryAllowed);
     d.Expect(state, "sellEntryAllowed", fast.sellEntryAllowed, ref.sellEntryAllowed);
     const std::string changed = DifferingFields(fast, ref);
@@ -635,6 +766,7 @@ void CompareRecord(const std::string& state, const EngineState& s, const Referen
     d.Expect(state, "CloseSignal", fastClose, reference::CloseSignal(s));
 
     ++tally.states;
+    tally.paths.Add(path);
     const int mode = s.profileMatched == 0 ? 0 : (s.profileMatched == 1 ? 1 : 2);
     ++tally.openAnswers[mode][Answer(fastOpen)];
     ++tally.closeAnswers[Answer(fastClose)];
@@ -723,6 +855,7 @@ TEST(FastForm, MatchesTheReferenceBitForBit)
                 tally.states, tally.openAnswers[0][0], tally.openAnswers[0][1], tally.openAnswers[0][2],
                 tally.strongScores, tally.openAnswers[1][0], tally.openAnswers[1][1], tally.openAnswers[1][2],
                 tally.openAnswers[2][0], tally.closeAnswers[0], tally.closeAnswers[1], tally.closeAnswers[2]);
+    tally.paths.Print("the records above");
     EXPECT_EQ(d.Count(), 0);
     EXPECT_GE(tally.states, requested);
     // A comparison of forms that never signal would prove little. Entries
@@ -735,6 +868,63 @@ TEST(FastForm, MatchesTheReferenceBitForBit)
     EXPECT_GT(tally.openAnswers[0][SignalSell], 0);
     EXPECT_GT(tally.closeAnswers[SignalBuy], 0);
     EXPECT_GT(tally.closeAnswers[SignalSell], 0);
+    // Each way the lazy decision can go was compared at least once.
+    for (const std::string& branch : tally.paths.Untaken()) ADD_FAILURE() << "never taken: " << branch;
+}
+
+// How often the lazy decision walks each kernel over the bundled history,
+// every bar of each file in turn the newest, as the strategy tester's
+// default replay asks (a 300-bar window whose newest bar is forming at its
+// open, the bid at that open, a spread of 12 points, no position open) and
+// as the benchmark's full updates ask (500 complete bars, the bid at the
+// last close, a buy open 30 pips above it, so that only buys are allowed).
+// It reports what the speed figures rest on; the answers themselves are
+// compared above.
+TEST(FastForm, LazyPathsOverTheBundledHistory)
+{
+    constexpr int32_t SpreadPoints = 12;
+    constexpr int32_t PositionPips = 30;
+    struct Replay {
+        const char* name;
+        int32_t window;
+        bool formingAtOpen;
+        bool buyOpen;
+    };
+    const Replay replays[] = {{"tester's replay, 300 bars, no position", 300, true, false},
+                              {"benchmark's updates, 500 bars, a buy open", SeriesCapacity, false, true}};
+    for (HistoryFile& h : History()) {
+        ASSERT_GE(h.bars.size(), static_cast<size_t>(SeriesCapacity)) << "cannot read " << BundledDataPath(h.file);
+        const std::string profile = std::string(h.file).substr(0, 6);
+        for (const char* symbol : {profile.c_str(), "XAUUSD"}) {
+            for (const Replay& r : replays) {
+                PathTally tally;
+                int ticks = 0;
+                for (size_t end = static_cast<size_t>(r.window); end <= h.bars.size(); ++end) {
+                    BarRecord* window = h.bars.data() + end - static_cast<size_t>(r.window);
+                    BarRecord& newest = window[r.window - 1];
+                    const BarRecord complete = newest;
+                    if (r.formingAtOpen) newest = Bar(newest.open, newest.open, newest.open, newest.open, 1.0);
+                    const double bid = newest.close;
+                    const double pip = 10.0 * h.point;
+                    const BarIngestion in{r.window, window, r.window, window, r.window, window, r.window,
+                                          bid + SpreadPoints * h.point, bid, h.digits, h.point,
+                                          r.buyOpen ? bid + PositionPips * pip : 0.0, 0, 4};
+                    EngineState s{};
+                    Rft(s, in);
+                    IniAll(s, symbol, "USD");
+                    newest = complete;
+                    EntryPath path{};
+                    DecideOpenSignal(s, path);
+                    tally.Add(path);
+                    ++ticks;
+                }
+                const std::string title = std::string(h.file) + " as " + symbol + ", " + r.name + ": " +
+                                          std::to_string(ticks) + " decisions";
+                tally.Print(title.c_str());
+                EXPECT_GT(ticks, 0);
+            }
+        }
+    }
 }
 
 // The single-value line query of the fast form at every kind and every

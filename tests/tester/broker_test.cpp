@@ -404,7 +404,7 @@ TEST(Levels, InvalidLevelsAreDroppedWithANote)
         {"buy stop inside the spread", 1, 0.00050, 0.00005,
          "opened without a stop-loss: 1.10005 is at or above the bid 1.10000"},
         // A buy's stop further below than the price is.
-        {"stop below 0", 1, 0.00050, 2.5, "opened without a stop-loss: 1.10010 - 2.5 is -1.39990 (not above 0)"},
+        {"stop below 0", 1, 0.00050, 2.5, "opened without a stop-loss: 1.10010 - 2.50000 is -1.39990 (not above 0)"},
         // A stop 5 points over the bid is 5 points under the sell's ask.
         {"sell stop inside the spread", 2, 0.00050, 0.00005,
          "opened without a stop-loss: 1.10005 is at or below the ask 1.10010"},
