@@ -132,12 +132,8 @@ RunRecord ExecuteRun(const RunRequest& request, Worker& worker, const std::files
             sources.push_back(ChartSource{file, data.back().get(), data.back()->info});
         }
         const RunSpec spec = ResolveRun(in, sources);
-        std::vector<TestSettings> charts;
-        bool tickTimes = false;
-        for (size_t c = 0; c < spec.charts.size(); ++c) {
-            charts.push_back(spec.ChartSettings(c));
-            tickTimes = tickTimes || spec.charts[c].info.IsTicks();
-        }
+        const std::vector<TestSettings> charts = spec.AllChartSettings();
+        const bool tickTimes = spec.TickTimes();
         std::unique_ptr<ReportFolder> folder;
         if (!reportDir.empty()) {
             IntoFolder(

@@ -44,12 +44,8 @@ int RunTest(const RunInputs& in, std::ostream& out, std::ostream& err, bool prog
 {
     const RunSpec spec = ScanAndResolve(in);
     const FileInfo& info = spec.charts[0].info;
-    std::vector<TestSettings> charts;
-    bool tickTimes = false;
-    for (size_t c = 0; c < spec.charts.size(); ++c) {
-        charts.push_back(spec.ChartSettings(c));
-        tickTimes = tickTimes || spec.charts[c].info.IsTicks();
-    }
+    const std::vector<TestSettings> charts = spec.AllChartSettings();
+    const bool tickTimes = spec.TickTimes();
 
     std::unique_ptr<ReportFolder> folder;
     if (!in.report.empty()) folder = std::make_unique<ReportFolder>(in.report, spec.settings, tickTimes, charts);
