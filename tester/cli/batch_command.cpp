@@ -15,6 +15,7 @@
 #include <fmt/format.h>
 
 #include "tester/batch/batch.h"
+#include "tester/batch/batch_options.h"
 #include "tester/batch/summary.h"
 #include "tester/cli/command_line.h"
 #include "tester/cli/commands.h"
@@ -26,10 +27,6 @@ namespace {
 
 constexpr const char* Program = "torvik-tester batch";
 constexpr int InterruptedStatus = 130;  // as a shell reports a program ended by SIGINT
-
-// The batch's own settings, as named on the command line and in a plan file.
-const char* const BatchOptionNames[] = {"criterion",  "search",    "search-seed",   "passes",
-                                        "population", "in-sample", "out-of-sample", "run-reports"};
 
 std::atomic<bool> interrupted{false};
 
@@ -106,72 +103,6 @@ std::string ReadFile(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::string JsonText(const Json& v)
-{
-    if (v.is_string()) return v.get<std::string>();
-    if (v.is_boolean()) return v.get<bool>() ? "true" : "false";
-    return v.dump();
-}
-
-uint64_t Count(const std::string& name, const std::string& text, uint64_t least)
-{
-    uint64_t value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < least) {
-        throw OptionError(name, fmt::format("\"{}\" is not a whole number of {} or more", text, least));
-    }
-    return value;
-}
-
-Period PeriodOption(const std::string& name, const std::string& text)
-{
-    const std::optional<Period> p = ParsePeriod(text);
-    if (!p)
-        throw OptionError(name, fmt::format("\"{}\": expected a count and d, w, mo or y (\"12mo\", \"3mo\")", text));
-    return *p;
-}
-
-// The batch's settings from their texts (command line and plan file merged).
-BatchSettings Settings(Plan plan, const std::map<std::string, std::string>& batch)
-{
-    BatchSettings s;
-    s.plan = std::move(plan);
-    const auto text = [&](const char* name) -> const std::string* {
-        const auto it = batch.find(name);
-        return it != batch.end() ? &it->second : nullptr;
-    };
-    if (const std::string* t = text("criterion")) {
-        const std::optional<Criterion> c = ParseCriterion(*t);
-        if (!c) {
-            throw OptionError("criterion", fmt::format("\"{}\" is none of balance, profit-factor, expected-payoff, "
-                                                       "drawdown, recovery, sharpe",
-                                                       *t));
-        }
-        s.criterion = *c;
-    }
-    if (const std::string* t = text("search")) {
-        if (*t != "complete" && *t != "genetic") {
-            throw OptionError("search", fmt::format("\"{}\" is neither complete nor genetic", *t));
-        }
-        s.search = *t == "genetic" ? Search::Genetic : Search::Complete;
-    }
-    if (const std::string* t = text("search-seed")) s.genetic.seed = Count("search-seed", *t, 0);
-    if (const std::string* t = text("passes")) s.genetic.passes = Count("passes", *t, 1);
-    if (const std::string* t = text("population")) {
-        s.genetic.population = static_cast<uint32_t>(std::min<uint64_t>(Count("population", *t, 2), 100000));
-    }
-    const std::string* in = text("in-sample");
-    const std::string* out = text("out-of-sample");
-    if ((in == nullptr) != (out == nullptr)) {
-        throw OptionError(in == nullptr ? "in-sample" : "out-of-sample",
-                          "a walk-forward needs both --in-sample and --out-of-sample");
-    }
-    if (in != nullptr)
-        s.walkForward = WalkForwardSettings{PeriodOption("in-sample", *in), PeriodOption("out-of-sample", *out)};
-    if (const std::string* t = text("run-reports")) s.runReports = *t != "false" && *t != "0";
-    return s;
-}
-
 // Adds a plan file's options and settings to those of the command line;
 // what both give is refused.
 void AddPlanFile(const std::string& planFile, Plan& plan, std::map<std::string, std::string>& given)
@@ -183,12 +114,9 @@ void AddPlanFile(const std::string& planFile, Plan& plan, std::map<std::string, 
     };
     Json rest;
     const Plan filed = PlanFromJson(file, rest);
-    for (const auto& [name, value] : rest.items()) {
-        if (std::find(std::begin(BatchOptionNames), std::end(BatchOptionNames), name) == std::end(BatchOptionNames)) {
-            throw OptionError("plan", fmt::format("{}: \"{}\" is not an option of a plan", planFile, name));
-        }
+    for (const auto& [name, text] : BatchOptionTexts(rest, planFile)) {
         if (given.count(name) != 0) throw twice(name);
-        given[name] = JsonText(value);
+        given[name] = text;
     }
     if (!filed.bars.empty() && !plan.bars.empty()) throw twice("bars");
     plan.bars.insert(plan.bars.end(), filed.bars.begin(), filed.bars.end());
@@ -267,7 +195,7 @@ int RunBatchCommand(int argc, const char* const* argv, std::ostream& out, std::o
         }
         if (runReports) given["run-reports"] = "true";
         if (!planFile.empty()) AddPlanFile(planFile, plan, given);
-        settings = Settings(std::move(plan), given);
+        settings = MakeBatchSettings(std::move(plan), given);
         CheckBatch(settings);
     });
     if (parsed) return *parsed;

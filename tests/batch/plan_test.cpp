@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tester/batch/batch_options.h"
 #include "tester/batch/plan.h"
 #include "tester/batch/record.h"
 #include "tester/run/options.h"
@@ -146,6 +147,52 @@ TEST(Plan, APlanFileIsTheSamePlanAsItsCommandLine)
     EXPECT_THROW(PlanFromJson(Json::parse(R"({"spread": []})"), ignored), OptionError);
     EXPECT_THROW(PlanFromJson(Json::parse(R"({"spread": [[8]]})"), ignored), OptionError);
     EXPECT_THROW(PlanFromJson(Json::parse(R"([1, 2])"), ignored), TesterError);
+}
+
+TEST(Plan, APlanObjectCarriesTheBatchsSettings)
+{
+    // What a plan file holds, or the Python package's dict.
+    const BatchSettings s = BatchSettingsFromJson(Json::parse(
+        R"({"bars": "a.csv", "window": [100, 200], "criterion": "recovery", "search": "genetic", "search-seed": 7,
+            "passes": 40, "population": 8, "in-sample": "6mo", "out-of-sample": "2w", "run-reports": true})"));
+    EXPECT_EQ(s.plan.bars, (std::vector<std::string>{"a.csv"}));
+    EXPECT_EQ(s.criterion, Criterion::Recovery);
+    EXPECT_EQ(s.search, Search::Genetic);
+    EXPECT_EQ(s.genetic.seed, 7u);
+    EXPECT_EQ(s.genetic.passes, 40u);
+    EXPECT_EQ(s.genetic.population, 8u);
+    ASSERT_TRUE(s.walkForward.has_value());
+    EXPECT_EQ(PeriodText(s.walkForward->inSample), "6mo");
+    EXPECT_EQ(PeriodText(s.walkForward->outOfSample), "2w");
+    EXPECT_TRUE(s.runReports);
+
+    const BatchSettings defaults = BatchSettingsFromJson(Json::parse(R"({"bars": "a.csv"})"));
+    EXPECT_EQ(defaults.criterion, Criterion::Balance);
+    EXPECT_EQ(defaults.search, Search::Complete);
+    EXPECT_FALSE(defaults.walkForward.has_value());
+    EXPECT_FALSE(defaults.runReports);
+
+    struct Bad {
+        const char* json;
+        const char* message;
+    };
+    const Bad bad[] = {
+        {R"({"bars": "a.csv", "criterion": "luck"})", "--criterion: \"luck\" is none of"},
+        {R"({"bars": "a.csv", "passes": 0})", "--passes: \"0\" is not a whole number of 1 or more"},
+        {R"({"bars": "a.csv", "population": -3})", "--population"},
+        {R"({"bars": "a.csv", "in-sample": "6mo"})", "needs both --in-sample and --out-of-sample"},
+        {R"({"bars": "a.csv", "in-sample": "6mo", "out-of-sample": "3 months"})", "--out-of-sample"},
+        {R"({"bars": "a.csv", "run-reports": "maybe"})", "--run-reports: \"maybe\" is neither true nor false"},
+        {R"({"bars": "a.csv", "jobs": 2})", "\"jobs\" is not an option of a plan"},
+    };
+    for (const Bad& b : bad) {
+        try {
+            BatchSettingsFromJson(Json::parse(b.json));
+            ADD_FAILURE() << b.json;
+        } catch (const OptionError& e) {
+            EXPECT_NE(std::string(e.what()).find(b.message), std::string::npos) << e.what();
+        }
+    }
 }
 
 TEST(Plan, RequestsAndRecordsSurviveTheirJson)
