@@ -378,7 +378,7 @@ class Tick:
 
 class Position:
     __slots__ = ("ticket", "chart", "buy", "open_time", "open_price", "lots", "stop_loss",
-                 "take_profit", "margin", "note", "mae", "mfe", "commission", "swap")
+                 "take_profit", "margin", "note", "worst", "best", "commission", "swap")
 
 
 class Chart:
@@ -483,13 +483,20 @@ class Chart:
 
     def events(self):
         """(time, chart, bar index, tick index, last of its bar, tick, spread); history first when another
-        chart's money converts through this one."""
+        chart's money converts through this one; then the chart's end (tick None): right after its last tick
+        when its data ends, else when its first tick after --to would come."""
         first = 0 if self.converts_others else self.start
+        last_time = None
         for i in range(first, self.end + 1):
             ticks, spread = self.ticks_of(self.bars[i])
             n = len(ticks)
             for k, tick in enumerate(ticks):
                 yield tick.time_ms, self.index, i, k, k == n - 1, tick, spread
+                last_time = tick.time_ms
+        if self.start <= self.end:
+            if self.end + 1 < len(self.bars):
+                last_time = self.ticks_of(self.bars[self.end + 1])[0][0].time_ms
+            yield last_time, self.index, self.end + 1, 0, True, None, None
 
 
 class SplitMix64:
@@ -633,9 +640,12 @@ class Replay:
         return self.equity_at(prices) / margin * 100 < self.a.stop_out
 
     def see(self, pos, close_price):
-        p = self.profit(pos, close_price)
-        pos.mae = min(pos.mae, p)
-        pos.mfe = max(pos.mfe, p)
+        """The worst and best closing price the position had; its excursions are its profit at them, in
+        account money converted at the close."""
+        if pos.buy:
+            pos.worst, pos.best = min(pos.worst, close_price), max(pos.best, close_price)
+        else:
+            pos.worst, pos.best = max(pos.worst, close_price), min(pos.best, close_price)
 
     def sample(self, time_ms, equity):
         self.samples.append((time_ms, equity))
@@ -697,14 +707,15 @@ class Replay:
             "open_time": pos.open_time, "open_price": pos.open_price, "lots": pos.lots,
             "stop_loss": pos.stop_loss, "take_profit": pos.take_profit, "close_time": time_ms,
             "close_price": close_price, "commission": pos.commission, "swap": pos.swap, "profit": profit,
-            "balance": self.balance, "reason": reason, "mae": pos.mae, "mfe": pos.mfe, "note": pos.note})
+            "balance": self.balance, "reason": reason, "mae": self.profit(pos, pos.worst),
+            "mfe": self.profit(pos, pos.best), "note": pos.note})
 
     def close_at(self, pos, points, time_ms, reason):
         self.close(pos, pos.chart.price(points), time_ms, reason)
 
-    def refuse(self, c, tick, buy, lots, code, ticket=None):
+    def refuse(self, c, tick, buy, lots, code, ticket=None, text=None):
         self.refusals.append({"time": tick.time_ms, "type": "buy" if buy else "sell", "lots": lots, "code": code,
-                              "symbol": c.symbol, "ticket": ticket, "chart": c})
+                              "symbol": c.symbol, "ticket": ticket, "chart": c, "text": text})
         c.refused += 1
 
     def level(self, c, what, name, distance, entry, away, closing, closing_name):
@@ -756,7 +767,7 @@ class Replay:
                                            closing_name)
             notes += [note] if note else []
         if refused:
-            self.refuse(c, tick, buy, lots, REFUSED_NO_LOT)
+            self.refuse(c, tick, buy, lots, REFUSED_NO_LOT, text=refused)
             c.not_sent += 1
             return
         if lots < inst.min_lot or lots > inst.max_lot:
@@ -777,7 +788,7 @@ class Replay:
         pos.stop_loss, pos.take_profit, pos.margin = sl, tp, margin
         pos.note = "; ".join(notes)
         pos.commission, pos.swap = -commission, 0.0
-        pos.mae = pos.mfe = self.profit(pos, c.price(closing))
+        pos.worst = pos.best = c.price(closing)
         self.positions.append(pos)
 
     def frozen(self, c, pos, closing):
@@ -995,9 +1006,14 @@ class Replay:
         self.lib.rews()
         in_test = sum(1 for c in self.charts if c.start <= c.end)
         last_tick = None
-        for _, ci, i, k, last, tick, spread in heapq.merge(*(c.events() for c in self.charts),
-                                                           key=lambda e: e[0]):
+        for _, ci, i, k, last, tick, spread in heapq.merge(*(c.events() for c in self.charts), key=lambda e: e[0]):
             c = self.charts[ci]
+            if tick is None:
+                in_test -= 1
+                if in_test:
+                    self.end_chart(c)   # the others go on
+                    continue
+                break
             if i < c.start:
                 c.bid, c.ask = tick.bid, tick.ask   # history: for conversions only
                 continue
@@ -1005,12 +1021,6 @@ class Replay:
             if self.step(c, i, k, tick, spread, last):
                 self.equity_row(tick.time_ms, self.balance)
                 return
-            if last and i == c.end:
-                in_test -= 1
-                if in_test:
-                    # this chart's data ends while the others go on
-                    for pos in [p for p in self.positions if p.chart is c]:
-                        self.close_at(pos, c.bid if pos.buy else c.ask, tick.time_ms, "end-of-test")
         if last_tick is None:
             return
         self.flush_bar_row()
@@ -1019,6 +1029,14 @@ class Replay:
         self.sample(last_tick.time_ms, self.balance)
         self.end_time = last_tick.time_ms
         self.equity_row(last_tick.time_ms, self.balance)
+
+    def end_chart(self, c):
+        """A chart whose data ended (or passed --to) while the others go on: its last bar's row if it is the
+        equity chart, then its positions close at its last tick's prices."""
+        if c is self.equity_chart:
+            self.flush_bar_row()
+        for pos in [p for p in self.positions if p.chart is c]:
+            self.close_at(pos, c.bid if pos.buy else c.ask, c.prev.time_ms, "end-of-test")
 
     def step(self, c, i, k, tick, spread, last):
         """One modelled tick of chart c, whole; returns True when a stop-out left no money."""
@@ -1048,6 +1066,10 @@ class Replay:
         else:
             c.bid, c.ask = tick.bid, tick.ask
         c.prev = tick
+        # the tick's price is one the positions had, also those a close signal closes at this tick (slipped)
+        for pos in self.positions:
+            if pos.chart is c:
+                self.see(pos, c.price(c.bid if pos.buy else c.ask))
         price = c.price(tick.bid)
         if c.o is None:
             c.o = c.hi = c.lo = price
@@ -1285,7 +1307,8 @@ class Replay:
             figures["relative_drawdown_percent"], figures["total_net_profit"]))
         listed = [{"time": self.fmt_time(r["time"], r["chart"]), "type": r["type"],
                    "lots": r["lots"] if math.isfinite(r["lots"]) else None, "code": r["code"],
-                   "symbol": r["symbol"], "ticket": r["ticket"]} for r in self.refusals[:REFUSALS_LISTED]]
+                   "symbol": r["symbol"], "ticket": r["ticket"], "text": r["text"]}
+                  for r in self.refusals[:REFUSALS_LISTED]]
         summary = {
             "figures": figures,
             "symbols": self.symbol_figures(),
