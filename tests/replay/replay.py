@@ -304,8 +304,8 @@ class Instrument:
             self.digits = max(int(row["digits"]), file_digits)
         else:
             self.digits = file_digits
-        # the row's point values on a finer grid when the file's digits win
-        finer = 10 ** (self.digits - int(row["digits"])) if row and a.digits is None else 1
+        # the row's point values on a finer grid when the file's digits (or --digits) are finer than the row's
+        finer = 10 ** max(0, self.digits - int(row["digits"])) if row else 1
 
         def pick(given, column, convert, default, scaled=False):
             if given is not None:
@@ -316,7 +316,7 @@ class Instrument:
             return default
 
         six = symbol.upper() if len(symbol) == 6 else None
-        self.kind = row["kind"] if row else "fx"
+        self.kind = row["kind"] if row else None   # no row: sized as a currency pair
         self.contract = pick(a.contract_size, "contract_size", float, 100000.0)
         self.base = pick(a.base, "base", str, six[:3] if six else None)
         self.quote = pick(a.quote, "profit", str, six[3:] if six else None)
@@ -330,7 +330,7 @@ class Instrument:
         self.min_lot = pick(a.min_lot, "min_lot", float, 0.01)
         self.max_lot = pick(a.max_lot, "max_lot", float, 100.0)
         self.lot_step = pick(a.lot_step, "lot_step", float, 0.01)
-        self.risk = a.risk if a.risk is not None else (2.0 if self.kind == "fx" else 0.0)
+        self.risk = a.risk if a.risk is not None else (2.0 if self.kind in ("fx", None) else 0.0)
         table_costs = row if a.costs == "table" else None
         self.commission = a.commission if a.commission is not None else \
             float(table_costs["commission"]) if table_costs else 0.0
@@ -571,6 +571,8 @@ class Replay:
             return [("rate", c.rate)]
         if currency == c.inst.quote and c.inst.base == account:
             return [("div_own", None)]
+        if currency == c.inst.base and c.inst.quote == account:
+            return [("mul_own", None)]   # the chart's own price quotes it, before another chart of the pair
         for d in self.charts:
             if d is c:
                 continue
@@ -681,12 +683,12 @@ class Replay:
                 if rate == 0 or weekday >= SATURDAY:
                     continue
                 nights = TRIPLE_NIGHTS if weekday == WEEKDAYS[inst.triple_day] else 1
-                amount = nights * pos.lots * rate
                 if inst.swap_unit == "points":
+                    # a lot's night in account money: the points' value, converted like a profit
                     c = pos.chart
-                    amount = amount * c.point * inst.contract
-                    amount = self.convert(c.profit_route, amount, c.price(c.bid if pos.buy else c.ask), pos.buy)
-                pos.swap += cents(amount)
+                    rate = self.convert(c.profit_route, rate * c.point * inst.contract,
+                                        c.price(c.bid if pos.buy else c.ask), pos.buy)
+                pos.swap += cents(nights * pos.lots * rate)
             self.next_rollover = r + DAY_MS
 
     def start_clock(self, time_ms):
