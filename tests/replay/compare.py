@@ -38,7 +38,7 @@ RUN_FIGURES = ("max_consecutive_wins", "max_consecutive_losses", "maximal_consec
                "maximal_consecutive_loss")
 # the figures defined on trades.csv and equity.csv: (decimals report.json rounds them to, relative
 # tolerance); the daily figures are worked out from equity.csv's cents, the tester's from its unrounded equity
-FILE_RATIOS = {"sharpe_annual": (6, 1e-4), "sortino_annual": (6, 1e-4), "calmar_ratio": (6, 1e-6),
+FILE_RATIOS = {"sharpe_annual": (6, 1e-5), "sortino_annual": (6, 1e-5), "calmar_ratio": (6, 1e-6),
                "recovery_factor": (6, 1e-9), "sqn": (6, 1e-9), "cagr_percent": (4, 1e-6),
                "exposure_percent": (4, 1e-9)}
 FILE_MONEY = ("average_mae", "average_mfe", "worst_mae", "best_mfe")
