@@ -288,6 +288,9 @@ LEVELS = {
     # EURUSD's take-profit (252 points) is too close and refused, USDJPY's (331) stands
     "stop_level_refuses": (["--bars", "data/EURUSD_H1.csv", "--bars", "data/USDJPY_H1.csv", "--stop-level", "300",
                             "--stops-too-close", "refuse"] + H1_2023, both(not_sent, some_trades)),
+    # both levels too close: the take-profit is named, the stop-loss not looked at
+    "stop_level_refuses_take_profit_first": (["--bars", "data/EURUSD_H1.csv", "--stop-level", "3000",
+                                              "--stops-too-close", "refuse"] + H1_2023, not_sent),
     # the take-profit stands, the stop-loss 10 points from the price does not
     "stop_level_refuses_stop_loss": (["--bars", "data/EURUSD_H1.csv", "--stop-level", "500", "--stops-too-close",
                                       "refuse", "--spread", "1990"] + H1_2023, not_sent),
