@@ -163,12 +163,12 @@ void Advisor::Enter(Side side, TickRecord& r)
             return true;
         }
         if (s_.stopsTooClose == StopsTooClose::Refuse) {
-            notSent = fmt::format("not sent: its {} {} is {} points from the {} {}, the broker needs {}", what,
+            notSent = fmt::format("not sent: its {} {} is {} points from the {} {} and the broker needs {}", what,
                                   text(out), points, closingName, text(closing), needed);
             return false;
         }
         const double moved = account_.Normalize(chart_, closing + away * needed * s_.point);
-        note = fmt::format("{} {} was {} points from the {} {}, the broker needs {}: moved out to {}", what,
+        note = fmt::format("{} {} was {} points from the {} {} and the broker needs {}: moved out to {}", what,
                            text(out), points, closingName, text(closing), needed, text(moved));
         out = moved;
         return true;

@@ -259,7 +259,7 @@ int32_t Account::Open(int32_t chart, Side side, double lots, OrderLevels levels,
     const double commission = CommissionFor(lots, in.s.commission, in.s.commissionPer);
     balance_ -= commission;
     positions_.push_back(Position{++lastTicket_, side, timeMs, lots, openPrice, levels.stopLoss, levels.takeProfit,
-                                  margin, closing, closing, JoinNotes(levels.stopLossNote, levels.takeProfitNote),
+                                  margin, closing, closing, JoinNotes(levels.takeProfitNote, levels.stopLossNote),
                                   chart, commission == 0.0 ? 0.0 : -commission, 0.0});
     return 0;
 }

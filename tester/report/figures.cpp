@@ -39,9 +39,10 @@ FigureAccumulator::FigureAccumulator(double deposit) : peak_(deposit), lowest_(d
 
 void FigureAccumulator::AddTrade(const Trade& t, int64_t stillOpenSinceMs)
 {
-    performance_.AddTrade(t.profit, t.openTimeMs, t.closeTimeMs, t.adverse, t.favourable, stillOpenSinceMs);
-    Figures& f = f_;
+    // Every trade figure counts a trade's whole result: profit, commission and swap.
     const double result = NetResult(t);
+    performance_.AddTrade(result, t.openTimeMs, t.closeTimeMs, t.adverse, t.favourable, stillOpenSinceMs);
+    Figures& f = f_;
     f.totalCommission += t.commission;
     f.totalSwap += t.swap;
     ++f.totalTrades;

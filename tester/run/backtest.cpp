@@ -193,6 +193,7 @@ RunOutcome RunBacktest(const RunSpec& spec, const RunHooks& hooks)
 
     bool anyUpdate = false;
     int64_t lastMs = 0;
+    int64_t lastRowMs = std::numeric_limits<int64_t>::min();  // equity.csv's last bar row
     uint64_t ticks = 0;
     // A chart bar of the test has ended: its share of the modelling quality,
     // and the equity row when it is the clock chart's.
@@ -212,7 +213,9 @@ RunOutcome RunBacktest(const RunSpec& spec, const RunHooks& hooks)
             b.chart = ch.index;
             hooks.sink->OnChartBar(b);
         }
-        if (account.equityRows == EquityRows::Bars && static_cast<size_t>(ch.index) == clock) {
+        if (account.equityRows == EquityRows::Bars && static_cast<size_t>(ch.index) == clock &&
+            static_cast<int64_t>(bar.time) * MillisecondsPerSecond > lastRowMs) {
+            lastRowMs = static_cast<int64_t>(bar.time) * MillisecondsPerSecond;
             const Quote close = ch.s->model == Model::Open ? ch.path->CloseQuote(bar) : broker.CurrentQuote(ch.index);
             monitor.Row(static_cast<int64_t>(bar.time) * MillisecondsPerSecond, broker,
                         broker.EquityWith(ch.index, close));
@@ -232,6 +235,15 @@ RunOutcome RunBacktest(const RunSpec& spec, const RunHooks& hooks)
         if (ch.testing) finishBar(ch, ch.path->Bar());
         ch.testing = false;
         broker.CloseAll(ch.lastMs, CloseReason::EndOfTest, ch.index);
+        // equity.csv goes on with the chart of the shortest timeframe still running.
+        if (static_cast<size_t>(ch.index) == clock) {
+            for (size_t c = 0; c < charts.size(); ++c) {
+                if (!charts[c].ended && (clock == static_cast<size_t>(ch.index) ||
+                                         charts[c].timeframe < charts[clock].timeframe)) {
+                    clock = c;
+                }
+            }
+        }
     };
 
     // One modelled tick of one chart; false when the chart leaves the test
@@ -323,8 +335,12 @@ RunOutcome RunBacktest(const RunSpec& spec, const RunHooks& hooks)
         }
     }
     if (broker.Emptied()) {
+        // A chart whose next tick (read ahead) starts a new bar is still in
+        // the bar before it.
         for (Chart& ch : charts) {
-            if (ch.testing && !ch.ended) finishBar(ch, ch.path->Bar());
+            if (ch.testing && !ch.ended) {
+                finishBar(ch, ch.hasNext && ch.next.newChartBar ? ch.path->Previous() : ch.path->Bar());
+            }
         }
     }
     for (Chart& ch : charts) {

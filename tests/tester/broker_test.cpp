@@ -398,7 +398,7 @@ TEST(Levels, InvalidLevelsAreDroppedWithANote)
     };
     const Case cases[] = {
         {"no distances", 1, 0.0, -0.5,
-         "opened without a stop-loss: PoSL answered -0.5; opened without a take-profit: PoTP answered 0"},
+         "opened without a take-profit: PoTP answered 0; opened without a stop-loss: PoSL answered -0.5"},
         {"not a number", 2, nan, 0.00100, "opened without a take-profit: PoTP answered nan"},
         // A stop 5 points under the ask is 5 points above the bid.
         {"buy stop inside the spread", 1, 0.00050, 0.00005,

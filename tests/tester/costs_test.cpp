@@ -306,14 +306,14 @@ TEST(StopLevel, TooCloseIsMovedOutOrNotSent)
             EXPECT_DOUBLE_EQ(r.trades[0].takeProfit, 1.10020);  // the bid + 20 points
             EXPECT_DOUBLE_EQ(r.trades[0].stopLoss, 1.09910);    // 90 points away: as it was
             EXPECT_EQ(r.trades[0].note,
-                      "take-profit 1.10015 was 15 points from the bid 1.10000, the broker needs 20: moved out to "
+                      "take-profit 1.10015 was 15 points from the bid 1.10000 and the broker needs 20: moved out to "
                       "1.10020");
         } else {
             EXPECT_TRUE(r.trades.empty());
             ASSERT_EQ(r.outcome.tally.refusals.size(), 1u);
             EXPECT_EQ(r.outcome.tally.refusals[0].code, 0);
             EXPECT_EQ(r.outcome.tally.refusals[0].text,
-                      "not sent: its take-profit 1.10015 is 15 points from the bid 1.10000, the broker needs 20");
+                      "not sent: its take-profit 1.10015 is 15 points from the bid 1.10000 and the broker needs 20");
             EXPECT_EQ(r.outcome.tally.tooClose[0], 1u);
         }
     }
