@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include "tester/cli/commands.h"
 #include "tester/report/report.h"
 #include "tester/run/backtest.h"
 #include "tester/run/options.h"
@@ -43,12 +44,8 @@ int RunTest(const RunInputs& in, std::ostream& out, std::ostream& err, bool prog
 {
     const RunSpec spec = ScanAndResolve(in);
     const FileInfo& info = spec.charts[0].info;
-    std::vector<TestSettings> charts;
-    bool tickTimes = false;
-    for (size_t c = 0; c < spec.charts.size(); ++c) {
-        charts.push_back(spec.ChartSettings(c));
-        tickTimes = tickTimes || spec.charts[c].info.IsTicks();
-    }
+    const std::vector<TestSettings> charts = spec.AllChartSettings();
+    const bool tickTimes = spec.TickTimes();
 
     std::unique_ptr<ReportFolder> folder;
     if (!in.report.empty()) folder = std::make_unique<ReportFolder>(in.report, spec.settings, tickTimes, charts);
@@ -84,11 +81,16 @@ int RunTest(const RunInputs& in, std::ostream& out, std::ostream& err, bool prog
 
 int RunTester(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool progressBar)
 {
+    const std::string_view command = argc > 1 ? argv[1] : "";
+    if (command == "batch") return RunBatchCommand(argc - 1, argv + 1, out, err, progressBar);
+    if (command == "montecarlo") return RunMonteCarloCommand(argc - 1, argv + 1, out, err);
     CLI::App app{"Replays bars or ticks through the library's exports as the expert advisor does, simulates the "
                  "broker and writes the test report.",
                  Program};
     app.footer("Examples:\n  torvik-tester --bars data/EURUSD_M15.csv --timeframe H1 --report out/EURUSD_M15\n"
-               "  torvik-tester --bars data/EURUSD_H1.csv --bars data/USDJPY_H1.csv --report out/portfolio");
+               "  torvik-tester --bars data/EURUSD_H1.csv --bars data/USDJPY_H1.csv --report out/portfolio\n"
+               "Many runs at once: torvik-tester batch --help; a run's trades resampled: torvik-tester montecarlo "
+               "--help");
     app.get_formatter()->column_width(30);
     // Every option comes from the run's table; its text is parsed there.
     const std::vector<OptionSpec>& table = RunOptions();

@@ -40,6 +40,21 @@ struct RunSpec {
     {
         return charts[chart].settings ? *charts[chart].settings : settings;
     }
+    // Every chart's settings, in order.
+    std::vector<TestSettings> AllChartSettings() const
+    {
+        std::vector<TestSettings> all;
+        for (size_t c = 0; c < charts.size(); ++c) all.push_back(ChartSettings(c));
+        return all;
+    }
+    // Whether a chart's data is ticks: the reports' times then carry milliseconds.
+    bool TickTimes() const
+    {
+        for (const ChartSource& c : charts) {
+            if (c.info.IsTicks()) return true;
+        }
+        return false;
+    }
 };
 
 // One row of equity.csv: a chart bar (or a tick) as it ended.
