@@ -25,3 +25,6 @@ set(CMAKE_EXE_LINKER_FLAGS "${TORVIK_SANITIZER_FLAGS}" CACHE STRING "")
 # static runtime.
 set(CMAKE_SHARED_LINKER_FLAGS "${TORVIK_SANITIZER_FLAGS} -shared-libasan" CACHE STRING "")
 set(TORVIK_BUILD_FUZZER ON CACHE BOOL "")
+# The Python module would need the sanitizer runtime preloaded into the
+# interpreter; its C++ is the tester's, which this build checks already.
+set(TORVIK_BUILD_PYTHON OFF CACHE BOOL "")

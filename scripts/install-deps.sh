@@ -21,6 +21,10 @@ packages=(
   python3 python3-pefile
   # the tester's replay check: pytest, and numpy for the bar records
   python3-pytest python3-numpy
+  # the Python package: its bindings, its DataFrames, its cluster runs, and
+  # pip and venv to install it from the checkout
+  python3-dev python3-pybind11 pybind11-dev python3-pandas python3-distributed
+  python3-setuptools python3-pip python3-venv
 )
 # Node.js and npm drive the browser tests; a machine that has them already
 # (from another source than Debian) keeps its own.

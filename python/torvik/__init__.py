@@ -1,0 +1,15 @@
+"""torvik: the trading-decision engine and its strategy tester, from Python.
+
+    import torvik
+    bars = torvik.read_bars("data/EURUSD_H1.csv")
+    result = torvik.backtest(bars, symbol="EURUSD")
+    result.trades, result.equity, result.figures
+    torvik.batch({"bars": ["data/EURUSD_H1.csv"], "spread": "8,12,20"})
+"""
+from ._torvik import __version__
+from .engine import Engine
+from .data import read_bars
+from .backtest import backtest, Result
+from .batch import batch
+
+__all__ = ["Engine", "read_bars", "backtest", "Result", "batch", "__version__"]

@@ -1,0 +1,7 @@
+"""(being written)"""
+class Result:
+    pass
+
+
+def backtest(bars, **inputs):
+    raise NotImplementedError

@@ -1,0 +1,3 @@
+"""(being written)"""
+def batch(plan, client=None, **settings):
+    raise NotImplementedError

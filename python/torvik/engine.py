@@ -1,0 +1,3 @@
+"""(being written)"""
+class Engine:
+    pass
