@@ -4,7 +4,8 @@
 # the hourly files as they are, the same hours built from their M15 bars
 # with the real intrabar path, the tick week with every real tick, EURUSD
 # and USDJPY as one account with a broker's costs, and gold and bitcoin
-# with their instrument table's contracts.
+# with their instrument table's contracts; then a batch (a grid over both
+# hourly files with its summary) and a walk-forward, in out/batch_*.
 # Extra arguments go to every run (for example --decide tick).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,4 +31,15 @@ run EURUSD_USDJPY_portfolio --bars data/EURUSD_H1.csv --bars data/USDJPY_H1.csv 
   --commission 7 --costs table --slippage 0:2
 run XAUUSD_H1 --bars data/XAUUSD_H1.csv
 run BTCUSD_H1 --bars data/BTCUSD_H1.csv
-echo "== reports in out/: report.html, report.json, trades.csv and equity.csv per test"
+batch() {  # folder name, then the batch's arguments
+  local name=$1
+  shift
+  echo "== $name"
+  "$tester" batch "$@" --report "out/$name" --force "${extra[@]}"
+}
+batch batch_grid --bars data/EURUSD_H1.csv,data/USDJPY_H1.csv \
+  --spread 8,12,20 --window 200:400:100 --criterion profit-factor
+batch batch_walk_forward --bars data/EURUSD_H1.csv --window 200:400:100 --pip-mode 4,5 \
+  --in-sample 12mo --out-of-sample 6mo
+echo "== reports in out/: report.html, report.json, trades.csv and equity.csv per test;"
+echo "   summary.html, summary.csv and summary.json per batch"
