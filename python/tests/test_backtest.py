@@ -127,3 +127,23 @@ def test_runs_the_tester_refuses_raise_its_message(in_source):
     assert done.stderr.strip() == f"torvik-tester: {raised.value}"
     with pytest.raises(torvik.OptionError, match="no such option"):
         torvik.backtest("data/EURUSD_H1.csv", sprad=12)
+
+
+def test_runs_in_threads_give_what_each_gives_alone(in_source, tmp_path):
+    import threading
+    runs = [dict(bars="data/EURUSD_H1.csv", spread=15), dict(bars="data/USDJPY_H1.csv", risk=3)]
+    alone = [torvik.backtest(**run).files for run in runs]
+    together = [None] * len(runs)
+
+    def make(i):
+        together[i] = torvik.backtest(**runs[i]).files
+
+    threads = [threading.Thread(target=make, args=(i,)) for i in range(len(runs))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert together == alone
+    # report= writes the folder as --report does.
+    torvik.backtest(**runs[0], report=tmp_path / "folder")
+    assert {name: (tmp_path / "folder" / name).read_bytes() for name in FILES} == alone[0]
