@@ -94,6 +94,11 @@ def test_a_changed_frame_runs_on_its_own_rows(in_source, tmp_path):
     assert result.files["trades.csv"] == expected["trades.csv"]
     assert result.figures == json.loads(expected["report.json"])["figures"]
     assert result.figures != torvik.backtest(bars).figures
+    # A frame of one's own, with a time column, runs as the file it equals.
+    own = pd.DataFrame({"time": head.index, **{c: head[c].to_numpy() for c in head.columns}})
+    assert torvik.backtest(own, symbol="EURUSD").files["trades.csv"] == expected["trades.csv"]
+    with pytest.raises(ValueError, match="symbol"):
+        torvik.backtest(own)
 
 
 # Inputs the command line refuses, as Python gives them and as the command line does.

@@ -12,5 +12,8 @@ from .data import read_bars
 from .backtest import backtest, Result
 from .batch import batch
 
+# Shown as torvik.TesterError and torvik.OptionError.
+TesterError.__module__ = OptionError.__module__ = "torvik"
+
 __all__ = ["Engine", "bar_records", "read_bars", "backtest", "Result", "batch", "TesterError", "OptionError",
            "__version__"]

@@ -54,15 +54,15 @@ def _options(bars, symbol, inputs):
     charts = bars if isinstance(bars, (list, tuple)) else [bars]
     if not charts:
         raise ValueError("bars: at least one file or DataFrame")
+    symbols = [] if symbol is None else symbol if isinstance(symbol, (list, tuple)) else [symbol]
     options, data = [], []
-    for chart in charts:
+    for i, chart in enumerate(charts):
         if isinstance(chart, pd.DataFrame):
-            loaded = loaded_data(chart)
+            loaded = loaded_data(chart, symbols[i] if i < len(symbols) else None)
             data.append(loaded)
             options.append(("bars", loaded.name))
         else:
             options.append(("bars", os.fspath(chart)))
-    symbols = [] if symbol is None else symbol if isinstance(symbol, (list, tuple)) else [symbol]
     options += [("symbol", str(s)) for s in symbols]
     flags = {o["name"] for o in _torvik.option_table() if o["flag"]}
     for keyword, value in inputs.items():
@@ -112,7 +112,6 @@ class Result:
         self.report = json.loads(files["report.json"])
         self.figures = self.report["figures"]
         self.inputs = self.report["settings"]
-        self.id = record["id"] if "id" in record else None
         self._trades = None
         self._equity = None
 

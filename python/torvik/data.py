@@ -70,13 +70,18 @@ def _header_csv(frame):
 def loaded_data(bars, name=None):
     """The parsed data a run uses for a DataFrame: the file it was read from
     when unchanged, else the frame written as header CSV and parsed again (so
-    the tester's checks apply; `name` or the frame's name stands for the file)."""
+    the tester's checks apply); the frame's name, or else the symbol `name`,
+    stands for the file in the report."""
     data = bars.attrs.get(_DATA_ATTR)
     if data is not None and _unchanged(bars, data):
         return data
     if "bid" in bars.columns:
         raise ValueError("bars: a changed tick frame cannot be run; pass the tick file's path")
-    label = name or bars.attrs.get("name") or "dataframe"
-    if data is not None:
+    label = bars.attrs.get("name")
+    if label is None:
+        if name is None:
+            raise ValueError("bars: a DataFrame not read by torvik.read_bars needs its symbol (symbol=...)")
+        label = f"{name} DataFrame"
+    elif data is not None:
         label = f"{label} (changed)"
     return _torvik.load_text(_header_csv(bars), label)
