@@ -26,6 +26,7 @@ shared by threads is safe, but the order of their calls is theirs to keep.
 from collections.abc import Mapping
 
 import numpy as np
+import pandas as pd
 
 from . import _torvik
 
@@ -43,19 +44,14 @@ def _seconds(times):
     times = np.asarray(times)
     if np.issubdtype(times.dtype, np.datetime64):
         return times.astype("datetime64[s]").astype(np.int64)
-    if times.dtype == object:  # pandas Timestamps with a time zone
-        import pandas as pd
+    if times.dtype == object:  # pandas Timestamps with a time zone: their UTC
         return np.asarray(pd.to_datetime(times, utc=True).tz_localize(None)).astype("datetime64[s]").astype(np.int64)
     return times.astype(np.int64)
 
 
 def _columns(bars):
     """time, open, high, low, close, volume of a DataFrame or a mapping."""
-    try:
-        import pandas as pd
-    except ImportError:  # pragma: no cover - pandas is a dependency
-        pd = None
-    if pd is not None and isinstance(bars, pd.DataFrame):
+    if isinstance(bars, pd.DataFrame):
         if "time" in bars.columns:
             times = bars["time"].to_numpy()
         elif isinstance(bars.index, pd.DatetimeIndex) or bars.index.name == "time":
