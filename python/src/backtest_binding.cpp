@@ -2,9 +2,11 @@
 // the tester's own readers, option table and run (ExecuteRun, on an engine
 // record of the run's own), with the GIL released while they work.
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -103,6 +105,44 @@ std::string Run(const std::vector<std::pair<std::string, std::string>>& options,
     return tester::RecordText(record);
 }
 
+// Data crosses processes (pickled with its DataFrame, shipped to a worker)
+// as its file's details and its rows' bytes.
+static_assert(std::is_trivially_copyable_v<tester::Row>, "rows are copied as bytes");
+
+py::tuple DataState(const Data& d)
+{
+    const tester::FileInfo& i = d.loaded->info;
+    const std::vector<tester::Row>& rows = d.loaded->rows;
+    return py::make_tuple(i.name, static_cast<int>(i.format), i.digits, i.timeframeSeconds, i.rows, i.firstTimeMs,
+                          i.lastTimeMs, i.bytes,
+                          py::bytes(reinterpret_cast<const char*>(rows.data()), rows.size() * sizeof(tester::Row)));
+}
+
+Data DataFromState(const py::tuple& state)
+{
+    constexpr size_t Fields = 9;
+    if (state.size() != Fields) throw py::value_error("not the state of torvik data");
+    LoadedData d;
+    d.info.name = state[0].cast<std::string>();
+    const int format = state[1].cast<int>();
+    if (format < static_cast<int>(tester::FileFormat::HistoryCenter) ||
+        format > static_cast<int>(tester::FileFormat::TickExport)) {
+        throw py::value_error("not the state of torvik data");
+    }
+    d.info.format = static_cast<tester::FileFormat>(format);
+    d.info.digits = state[2].cast<int32_t>();
+    d.info.timeframeSeconds = state[3].cast<uint32_t>();
+    d.info.rows = state[4].cast<uint64_t>();
+    d.info.firstTimeMs = state[5].cast<int64_t>();
+    d.info.lastTimeMs = state[6].cast<int64_t>();
+    d.info.bytes = state[7].cast<uint64_t>();
+    const std::string bytes = state[8].cast<std::string>();
+    if (bytes.size() % sizeof(tester::Row) != 0) throw py::value_error("not the state of torvik data");
+    d.rows.resize(bytes.size() / sizeof(tester::Row));
+    if (!bytes.empty()) std::memcpy(d.rows.data(), bytes.data(), bytes.size());
+    return Data{std::make_shared<const LoadedData>(std::move(d))};
+}
+
 py::list OptionTable()
 {
     py::list table;
@@ -135,7 +175,17 @@ void BindBacktest(py::module_& m)
         .def_property_readonly("timeframe_seconds", [](const Data& d) { return d.loaded->info.timeframeSeconds; })
         .def_property_readonly("is_ticks", [](const Data& d) { return d.loaded->info.IsTicks(); })
         .def("__len__", [](const Data& d) { return d.loaded->rows.size(); })
-        .def("columns", &Columns, "The rows as arrays: time_ms and the prices.");
+        .def("columns", &Columns, "The rows as arrays: time_ms and the prices.")
+        // Immutable: a copy is the same data.
+        .def("__copy__", [](const Data& d) { return d; })
+        .def("__deepcopy__", [](const Data& d, const py::object&) { return d; })
+        // Every pickle protocol rebuilds it through a function pickle finds by
+        // name (the module's own functions are not: their self is a capsule).
+        .def("__reduce__", [](const Data& d) {
+            return py::make_tuple(py::module_::import("torvik.data").attr("_data_from_state"),
+                                  py::make_tuple(DataState(d)));
+        });
+    m.def("_data_from_state", &DataFromState, py::arg("state"));
 
     m.def("load_file", &Load, py::arg("path"), "Parses a bar or tick file as the tester does.");
     m.def("load_text", &LoadText, py::arg("text"), py::arg("name"),

@@ -151,6 +151,12 @@ void BindEngine(py::module_& m)
     py::class_<Engine>(m, "Engine", "The fourteen operations on an engine record of this object's own.")
         .def(py::init<const std::string&>(), py::arg("language") = "en")
         .def_property_readonly("language", &Engine::LanguageCode)
+        // The record lives in this process; pickle's older protocols would
+        // otherwise try to build an engine without its record.
+        .def("__reduce_ex__",
+             [](const Engine&, const py::object&) -> py::object {
+                 throw py::type_error("an engine's record stays in its process: make a new torvik.Engine there");
+             })
         .def(
             "Rft",
             [](Engine& e, int32_t barCount, const py::buffer& refBars, const py::object& refBarsTotal,

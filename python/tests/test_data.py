@@ -96,3 +96,19 @@ def test_refused_files_raise_the_testers_message(tmp_path, monkeypatch, name, te
         assert cli.returncode != 0
         assert cli.stderr.strip() == f"torvik-tester: {raised.value}"
     assert str(raised.value).startswith(name)
+
+
+@pytest.mark.parametrize("name,inputs", [("EURUSD_H1.csv", {}), ("EURUSD_ticks.csv", {"timeframe": "M15"})])
+def test_a_frame_pickled_elsewhere_still_runs_on_its_parsed_file(name, inputs):
+    import pickle
+    bars = torvik.read_bars(data(name))
+    shipped = pickle.loads(pickle.dumps(bars))
+    pd.testing.assert_frame_equal(shipped, bars, check_exact=True)
+    assert shipped.attrs["torvik_data"].format == bars.attrs["format"]
+    assert torvik.backtest(shipped, **inputs).files == torvik.backtest(bars, **inputs).files
+    # Rows cut short are refused, not read beyond.
+    rebuild, (state,) = bars.attrs["torvik_data"].__reduce__()
+    with pytest.raises(ValueError):
+        rebuild(state[:-1] + (state[-1][:-1],))
+    for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
+        assert len(pickle.loads(pickle.dumps(bars.attrs["torvik_data"], protocol))) == len(bars)

@@ -2,6 +2,7 @@
 on the bundled bars: every operation, bit for bit."""
 import ctypes
 import os
+import pickle
 import struct
 import threading
 
@@ -237,3 +238,9 @@ def test_bar_totals_beyond_the_array_are_refused():
         engine.rft(np.zeros(400), 1.1, 1.1, 5, 0.00001)
     with pytest.raises(ValueError):
         torvik.Engine(language="de")
+
+
+@pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+def test_an_engine_refuses_pickling_under_every_protocol(protocol):
+    with pytest.raises(TypeError, match="stays in its process"):
+        pickle.dumps(torvik.Engine(), protocol)

@@ -34,6 +34,11 @@ def _frame(data):
     return frame
 
 
+def _data_from_state(state):
+    """Unpickles the parsed data of a frame."""
+    return _torvik._data_from_state(state)
+
+
 def read_bars(path):
     """The bars or ticks of a file, oldest first, as a DataFrame indexed by time."""
     return _frame(_torvik.load_file(str(path)))
