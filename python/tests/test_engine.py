@@ -141,15 +141,15 @@ def chart(request):
 
 
 def test_every_operation_answers_as_the_shared_library(english, chart):
-    spec, frame = chart
+    setup, frame = chart
     windows = windows_of(frame)
-    expected = session(library_calls(english, frame), frame, spec, windows)
-    got = session(engine_calls(torvik.Engine(), frame, through_frame=7), frame, spec, windows)
+    expected = session(library_calls(english, frame), frame, setup, windows)
+    got = session(engine_calls(torvik.Engine(), frame, through_frame=7), frame, setup, windows)
     assert got == expected
     # The decisions were exercised, not only their defaults (CloseSignal and OpenSignal
     # are the third and fourth answers); the metals and crypto never enter here.
     assert any(window[2] in (1, 2) for window in got)
-    if spec[1] in ("EURUSD", "USDJPY"):
+    if setup[1] in ("EURUSD", "USDJPY"):
         assert sum(window[3] in (1, 2) for window in got) > 20
 
 
@@ -199,16 +199,16 @@ def test_lots_as_the_shared_library(english, case):
 
 
 def test_engines_in_threads_answer_as_each_alone():
-    specs = [(spec, torvik.read_bars(os.path.join(SOURCE, spec[0]))) for spec in CHARTS[:2]]
-    alone = [session(engine_calls(torvik.Engine(), frame), frame, spec, windows_of(frame, 60))
-             for spec, frame in specs]
-    together = [None] * len(specs)
+    charts = [(setup, torvik.read_bars(os.path.join(SOURCE, setup[0]))) for setup in CHARTS[:2]]
+    alone = [session(engine_calls(torvik.Engine(), frame), frame, setup, windows_of(frame, 60))
+             for setup, frame in charts]
+    together = [None] * len(charts)
 
     def run(i):
-        spec, frame = specs[i]
-        together[i] = session(engine_calls(torvik.Engine(), frame), frame, spec, windows_of(frame, 60))
+        setup, frame = charts[i]
+        together[i] = session(engine_calls(torvik.Engine(), frame), frame, setup, windows_of(frame, 60))
 
-    threads = [threading.Thread(target=run, args=(i,)) for i in range(len(specs))]
+    threads = [threading.Thread(target=run, args=(i,)) for i in range(len(charts))]
     for t in threads:
         t.start()
     for t in threads:
