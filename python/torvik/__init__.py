@@ -6,10 +6,14 @@
     result.trades, result.equity, result.figures
     torvik.batch({"bars": ["data/EURUSD_H1.csv"], "spread": "8,12,20"})
 """
-from ._torvik import __version__
-from .engine import Engine
+from ._torvik import __version__, TesterError, OptionError
+from .engine import Engine, bar_records
 from .data import read_bars
 from .backtest import backtest, Result
 from .batch import batch
 
-__all__ = ["Engine", "read_bars", "backtest", "Result", "batch", "__version__"]
+# Shown as torvik.TesterError and torvik.OptionError.
+TesterError.__module__ = OptionError.__module__ = "torvik"
+
+__all__ = ["Engine", "bar_records", "read_bars", "backtest", "Result", "batch", "TesterError", "OptionError",
+           "__version__"]

@@ -29,6 +29,7 @@ public:
     std::shared_ptr<const LoadedData> Get(const std::string& file);
     // Data the caller has already (parsed elsewhere): runs naming `file` use it.
     void Put(const std::string& file, LoadedData data);
+    void Put(const std::string& file, std::shared_ptr<const LoadedData> data);
 
 private:
     std::mutex mutex_;
