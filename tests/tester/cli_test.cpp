@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "run_cli.h"
 #include "test_paths.h"
 #include "tester/cli/cli.h"
 
@@ -20,21 +21,8 @@ using testing::BundledFile;
 using testing::ReadAll;
 using testing::ScratchFolder;
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Outcome RunCli(std::vector<std::string> args)
-{
-    args.insert(args.begin(), "torvik-tester");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int status = RunTester(static_cast<int>(argv.size()), argv.data(), out, err, false);
-    return Outcome{status, out.str(), err.str()};
-}
+using Outcome = testing::CliOutcome;
+const auto RunCli = testing::RunCli;
 
 const char* const ReportFiles[] = {"report.json", "trades.csv", "equity.csv", "report.html"};
 
