@@ -9,12 +9,11 @@
 // puppeteer-core is the one scripts/install-deps.sh installs for the report
 // page's tests in tests/report.
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
-import { createRequire } from 'node:module';
 import { parseArgs } from 'node:util';
 
-const SKIP = 77;
+import { frames, launch, loadPuppeteer, offlinePage } from '../report/headless.mjs';
+
 const { values: opt } = parseArgs({
   options: {
     page: { type: 'string' }, screenshot: { type: 'string' },
@@ -24,18 +23,7 @@ const { values: opt } = parseArgs({
 for (const k of ['page', 'screenshot']) {
   if (!opt[k]) { console.error(`--${k} is required`); process.exit(2); }
 }
-if (!fs.existsSync(opt.chromium)) {
-  console.log(`SKIPPED: no Chromium at ${opt.chromium} (scripts/install-deps.sh installs Debian's chromium)`);
-  process.exit(SKIP);
-}
-let puppeteer;
-try {
-  const require = createRequire(new URL('../report/package.json', import.meta.url));
-  puppeteer = require('puppeteer-core');
-} catch {
-  console.log('SKIPPED: puppeteer-core is not installed in tests/report (scripts/install-deps.sh runs npm ci there)');
-  process.exit(SKIP);
-}
+const puppeteer = await loadPuppeteer(opt.chromium);
 
 const failures = [];
 const check = (ok, what) => { if (!ok) failures.push(what); return ok; };
@@ -45,25 +33,10 @@ const data = JSON.parse(html.slice(start + 'window.TORVIK_BATCH = '.length, html
   .replace(/<\\\//g, '</'));
 fs.mkdirSync(path.dirname(opt.screenshot), { recursive: true });
 
-const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'torvik-chromium-'));
-const browser = await puppeteer.launch({
-  executablePath: opt.chromium, headless: true, userDataDir: profile,
-  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-         '--disable-component-update', '--disable-sync'],
-});
-const frames = (page) => page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
+const browser = await launch(puppeteer, opt.chromium);
 
 try {
-  const page = await browser.newPage();
-  await page.setViewport({ width: 1360, height: 1000 });
-  page.on('console', (m) => { if (m.type() === 'error') failures.push(`console error: ${m.text()}`); });
-  page.on('pageerror', (e) => failures.push(`page error: ${e.message}`));
-  await page.setRequestInterception(true);
-  page.on('request', (req) => {
-    const url = req.url();
-    if (url.startsWith('file:') || url.startsWith('data:')) req.continue();
-    else { failures.push(`network request: ${url}`); req.abort(); }
-  });
+  const page = await offlinePage(browser, failures);
   await page.goto('file://' + path.resolve(opt.page), { waitUntil: 'load', timeout: 60000 });
   await page.waitForFunction(() => window.torvikBatch !== undefined, { timeout: 60000 });
   await frames(page);
@@ -124,8 +97,7 @@ try {
     return { x: r.left, y: r.top + window.scrollY, width: Math.max(1, r.width), height: Math.max(1, r.height) };
   }) });
 } finally {
-  await browser.close();
-  fs.rmSync(profile, { recursive: true, force: true });
+  await browser.cleanUp();
 }
 
 if (failures.length) {

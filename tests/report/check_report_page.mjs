@@ -12,11 +12,11 @@
 // Exit codes: 0 passed, 1 failed, 77 skipped (no Chromium or puppeteer-core).
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
-import os from 'node:os';
 import path from 'node:path';
 import { parseArgs } from 'node:util';
 
-const SKIP = 77;
+import { frames, launch, loadPuppeteer, offlinePage } from './headless.mjs';
+
 const { values: opt } = parseArgs({
   options: {
     assembler: { type: 'string' }, data: { type: 'string' }, page: { type: 'string' },
@@ -27,17 +27,7 @@ const { values: opt } = parseArgs({
 for (const k of opt.assembler ? ['data', 'page', 'screenshot'] : ['page', 'screenshot']) {
   if (!opt[k]) { console.error(`--${k} is required`); process.exit(2); }
 }
-if (!fs.existsSync(opt.chromium)) {
-  console.log(`SKIPPED: no Chromium at ${opt.chromium} (scripts/install-deps.sh installs Debian's chromium)`);
-  process.exit(SKIP);
-}
-let puppeteer;
-try {
-  puppeteer = (await import('puppeteer-core')).default;
-} catch {
-  console.log('SKIPPED: puppeteer-core is not installed in tests/report (scripts/install-deps.sh runs npm ci there)');
-  process.exit(SKIP);
-}
+const puppeteer = await loadPuppeteer(opt.chromium);
 
 // ---- the page, assembled by the C++ writer from the data object, or as the tester wrote it
 fs.mkdirSync(path.dirname(opt.page), { recursive: true });
@@ -57,27 +47,11 @@ const name = opt.assembler ? path.basename(opt.page) : path.basename(opt.screens
 const failures = [];
 const check = (ok, what) => { if (!ok) failures.push(what); return ok; };
 
-const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'torvik-chromium-'));
-const browser = await puppeteer.launch({
-  executablePath: opt.chromium, headless: true, userDataDir: profile,
-  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-         '--disable-component-update', '--disable-sync'],
-});
+const browser = await launch(puppeteer, opt.chromium);
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-const frames = (page) => page.evaluate(() => new Promise((r) => requestAnimationFrame(() => requestAnimationFrame(r))));
 
 try {
-  const page = await browser.newPage();
-  await page.setViewport({ width: 1360, height: 1000 });
-  page.on('console', (m) => { if (m.type() === 'error') failures.push(`console error: ${m.text()}`); });
-  page.on('pageerror', (e) => failures.push(`page error: ${e.message}`));
-  // The page must work offline: anything but the file itself and inline data is a fault.
-  await page.setRequestInterception(true);
-  page.on('request', (req) => {
-    const url = req.url();
-    if (url.startsWith('file:') || url.startsWith('data:') || url.startsWith('blob:')) req.continue();
-    else { failures.push(`network request: ${url}`); req.abort(); }
-  });
+  const page = await offlinePage(browser, failures);
 
   // ---- opening time: navigation start to the chart's first drawn frame
   const url = 'file://' + path.resolve(opt.page);
@@ -268,8 +242,7 @@ try {
       ...data.charts.map((c) => Math.max(...c.candles.high).toFixed(c.digits))]);
   check(fit.width >= fit.text + 4, `price axis ${fit.width}px wide for labels of ${fit.text.toFixed(1)}px`);
 } finally {
-  await browser.close();
-  fs.rmSync(profile, { recursive: true, force: true });
+  await browser.cleanUp();
 }
 
 if (failures.length) {
