@@ -100,10 +100,23 @@ std::shared_ptr<const LoadedData> DataCache::Get(const std::string& file)
 
 void DataCache::Put(const std::string& file, LoadedData data)
 {
+    Put(file, std::make_shared<const LoadedData>(std::move(data)));
+}
+
+void DataCache::Put(const std::string& file, std::shared_ptr<const LoadedData> data)
+{
     std::promise<std::shared_ptr<const LoadedData>> ready;
-    ready.set_value(std::make_shared<const LoadedData>(std::move(data)));
+    ready.set_value(std::move(data));
     const std::lock_guard<std::mutex> lock(mutex_);
     files_[file] = ready.get_future().share();
+}
+
+void DataCache::PutError(const std::string& file, const std::string& message)
+{
+    std::promise<std::shared_ptr<const LoadedData>> failed;
+    failed.set_exception(std::make_exception_ptr(TesterError(message)));
+    const std::lock_guard<std::mutex> lock(mutex_);
+    files_[file] = failed.get_future().share();
 }
 
 std::unique_ptr<LibraryBinding> OwnEngine(Signals signals)

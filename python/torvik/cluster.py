@@ -1,0 +1,71 @@
+"""A batch's runs on a Dask cluster.
+
+Each run is a pure task: its request (JSON) in, its record (run.json's text)
+out, keyed by the run's id and the content of its files, so the scheduler can
+make it again on another worker when the one that had it is lost. The bar
+files travel from the client: each file's bytes are scattered to every worker
+once, and each worker process parses a file once (by name and content) for
+all the runs it makes.
+"""
+import hashlib
+import json
+
+from . import _torvik
+
+# A file the client could not read: the workers answer the runs that use it
+# with the message the run would give here.
+UNREADABLE = "unreadable"
+
+
+def run_request(request, files):
+    """On the worker: one run. files: (name, content key, bytes or message)."""
+    return _torvik.execute_request(request, [tuple(f) for f in files])
+
+
+class ClusterRuns:
+    """The executor of a batch on `client`'s cluster: called with a request's
+    JSON and the names of its files, it answers the record's text."""
+
+    def __init__(self, client, settings):
+        if settings.run_reports:
+            raise ValueError("each run's own report is written where the run is made: "
+                             "run_reports is for batches on this machine")
+        self.client = client
+        self.threads = max(1, sum(client.nthreads().values()))
+        self._files = {name: self._send(name) for name in settings.files}
+
+    def _send(self, name):
+        try:
+            with open(name, "rb") as f:
+                data = f.read()
+        except OSError:
+            return (name, UNREADABLE, _torvik.file_error(name))
+        key = hashlib.sha256(data).hexdigest()
+        [future] = self.client.scatter([data], broadcast=True, hash=True)
+        return (name, key, future)
+
+    def __call__(self, request, files):
+        payload = [self._files[name] for name in files]
+        digest = hashlib.sha256(request.encode())
+        for _, key, _ in payload:
+            digest.update(key.encode())
+        run_id = json.loads(request)["id"]
+        future = self.client.submit(run_request, request, payload,
+                                    key=f"torvik-run-{run_id}-{digest.hexdigest()[:16]}")
+        try:
+            return future.result()
+        finally:
+            future.release()
+
+    def close(self):
+        """Lets the cluster forget the files."""
+        for _, _, data in self._files.values():
+            if not isinstance(data, str):
+                data.release()
+        self._files = {}
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
