@@ -24,7 +24,7 @@ def main(argv=None):
     try:
         from distributed import Client
 
-        client = Client(command.scheduler, timeout="30s")
+        client = Client(command.scheduler)
     except (OSError, TimeoutError, ValueError) as e:
         sys.stderr.write(f"{PROGRAM}: no scheduler at {command.scheduler}: {e}\n")
         return 1

@@ -41,9 +41,12 @@ def batch(plan, client=None, jobs=None, report=None, force=False, progress=None)
     each run.
 
     The summary's JSON (best runs, searches, walk-forward) is in
-    frame.attrs["summary"]; the result's other files in frame.attrs["files"].
+    frame.attrs["summary"], every summary file's text by name in
+    frame.attrs["files"], and the runs made now (not found in the folder) in
+    frame.attrs["ran"].
     """
     s = settings(plan)
+    report = None if report is None else os.fspath(report)
     if client is None:
         result = _torvik.run_batch(s, jobs or os.cpu_count() or 1, report, force, progress)
     else:
@@ -62,4 +65,5 @@ def summary_frame(result):
     frame = pandas.read_csv(io.StringIO(files["summary.csv"]))
     frame.attrs["summary"] = json.loads(result.summary_json)
     frame.attrs["files"] = files
+    frame.attrs["ran"] = result.ran
     return frame

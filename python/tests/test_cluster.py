@@ -1,0 +1,79 @@
+"""Batches on a real Dask cluster on the loopback address: a scheduler and two
+worker processes, one of them killed part-way; the summary is still the
+one-machine batch's, byte for byte."""
+import os
+
+import pytest
+
+import torvik
+
+from batch_support import SOURCE, LoopbackCluster, cli_batch, module_batch, summary_files, write_plan
+
+EURUSD = "data/EURUSD_H1.csv"
+USDJPY = "data/USDJPY_H1.csv"
+# Results back before a worker is killed: part-way, with runs in flight on both
+# (TORVIK_KILL_AFTER picks another moment, 1 to 39).
+KILL_AFTER = int(os.environ.get("TORVIK_KILL_AFTER", "8"))
+
+
+@pytest.fixture
+def cluster(tmp_path):
+    workdir = tmp_path / "cluster"
+    workdir.mkdir()
+    c = LoopbackCluster(workdir)
+    try:
+        yield c
+    finally:
+        c.stop()
+
+
+def cli_folder(tmp_path, plan, name="cli"):
+    status, out, err = cli_batch(["--plan", write_plan(tmp_path / f"{name}.json", plan), "--report",
+                                  str(tmp_path / name), "-q"])
+    assert status == 0, err
+    return summary_files(tmp_path / name), out
+
+
+def test_a_worker_killed_part_way_loses_nothing(cluster, tmp_path, monkeypatch):
+    monkeypatch.chdir(SOURCE)
+    plan = {"bars": [EURUSD, USDJPY], "spread": "4:80:4"}
+    expected, _ = cli_folder(tmp_path, plan)
+    killed = []
+
+    def kill_one(p):
+        if p.done >= KILL_AFTER and not killed:
+            cluster.kill_worker(1)
+            killed.append(p.done)
+
+    with cluster.client() as client:
+        frame = torvik.batch(plan, client=client, report=tmp_path / "cluster-batch", progress=kill_one)
+        assert killed and killed[0] < len(frame)
+        cluster.wait_for_threads(client, 1)
+    assert frame.attrs["ran"] == len(frame) == 40
+    assert summary_files(tmp_path / "cluster-batch") == expected
+
+
+def test_searches_and_walk_forward_are_driven_the_same_on_a_cluster(cluster, tmp_path, monkeypatch):
+    monkeypatch.chdir(SOURCE)
+    plans = {
+        "genetic": {"bars": [EURUSD], "spread": "4:40:4", "window": "150:300:50", "search": "genetic",
+                    "passes": 14, "population": 6},
+        "walk-forward": {"bars": [EURUSD], "spread": "10,30", "in-sample": "9mo", "out-of-sample": "6mo"},
+    }
+    with cluster.client() as client:
+        for name, plan in plans.items():
+            expected, _ = cli_folder(tmp_path, plan, name)
+            torvik.batch(plan, client=client, report=tmp_path / f"{name}-cluster")
+            assert summary_files(tmp_path / f"{name}-cluster") == expected, name
+
+
+def test_the_module_command_with_a_scheduler_is_the_testers_batch(cluster, tmp_path):
+    plan = {"bars": [EURUSD, "data/missing.csv"], "spread": "8,20", "criterion": "recovery"}
+    expected, expected_out = cli_folder(tmp_path, plan)
+    with cluster.client():
+        pass  # the workers are up
+    status, out, err = module_batch(["--plan", str(tmp_path / "cli.json"), "--report", str(tmp_path / "module"),
+                                     "-q", "--scheduler", cluster.address])
+    assert status == 0, err
+    assert summary_files(tmp_path / "module") == expected
+    assert out == expected_out.replace(str(tmp_path / "cli"), str(tmp_path / "module"))
