@@ -1,6 +1,7 @@
 """What the batch, command-line and cluster tests share: the tester's own
 batch for comparison, the files of a batch folder, a Dask cluster of real
 processes on the loopback address."""
+import ctypes
 import json
 import os
 import signal
@@ -42,6 +43,13 @@ def summary_files(folder):
             if p.is_file() and p.relative_to(folder).parts[0] != "runs"}
 
 
+def die_with_parent():
+    """In the child, before it runs: killed when the test process ends, however
+    it ends, so no scheduler or worker outlives a test."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -72,7 +80,7 @@ class LoopbackCluster:
         # the package as this process imports it, wherever the workers start
         env = dict(os.environ, PYTHONPATH=str(Path(torvik.__file__).resolve().parents[1]))
         return subprocess.Popen([sys.executable, "-m", *args], cwd=self.workdir, stdout=log, stderr=subprocess.STDOUT,
-                                env=env)
+                                env=env, preexec_fn=die_with_parent)
 
     def client(self):
         from distributed import Client

@@ -46,7 +46,7 @@ class InProcessClient:
     def nthreads(self):
         return {"in-process": 2}
 
-    def scatter(self, data, broadcast, hash):
+    def scatter(self, data, broadcast, hash):  # noqa: A002 (dask's name)
         self.scattered += len(data)
         return [self.Done(d) for d in data]
 
@@ -95,11 +95,16 @@ def test_a_task_key_is_the_run_and_the_content_of_its_files(tmp_path):
             _torvik.run_batch(settings(plan), 1, execute=runs)
         return client.keys
 
-    first = keys()
-    assert keys() == first  # the same run of the same data is the same task
+    def parts(key):  # torvik-run-<index>-<options>-<content>-<batch>
+        return key.split("-")[2:]
+
+    first, same = keys(), keys()
     bars.write_bytes(bars.read_bytes().replace(b"1.07016", b"1.07017", 1))
     changed = keys()
-    assert all(a != b and a.split("-")[2:4] == b.split("-")[2:4] for a, b in zip(first, changed))
+    assert len(first) == len(same) == len(changed) == 2
+    for a, b, c in zip(first, same, changed):
+        assert parts(a)[:3] == parts(b)[:3] and parts(a)[3] != parts(b)[3]  # a batch's tasks are its own
+        assert parts(a)[:2] == parts(c)[:2] and parts(a)[2] != parts(c)[2]  # the content is in the key
     assert _torvik.worker_file_count() >= 2  # both contents parsed, each once
 
 

@@ -1,6 +1,7 @@
 """Batches on a real Dask cluster on the loopback address: a scheduler and two
 worker processes, one of them killed part-way; the summary is still the
 one-machine batch's, byte for byte."""
+import faulthandler
 import os
 
 import pytest
@@ -14,17 +15,22 @@ USDJPY = "data/USDJPY_H1.csv"
 # Results back before a worker is killed: part-way, with runs in flight on both
 # (TORVIK_KILL_AFTER picks another moment, 1 to 39).
 KILL_AFTER = int(os.environ.get("TORVIK_KILL_AFTER", "8"))
+# A cluster test that hangs ends the test process (its stacks on stderr) and,
+# with it, the cluster's processes; each takes a few seconds.
+HANG_SECONDS = 120
 
 
 @pytest.fixture
 def cluster(tmp_path):
     workdir = tmp_path / "cluster"
     workdir.mkdir()
+    faulthandler.dump_traceback_later(HANG_SECONDS, exit=True)
     c = LoopbackCluster(workdir)
     try:
         yield c
     finally:
         c.stop()
+        faulthandler.cancel_dump_traceback_later()
 
 
 def cli_folder(tmp_path, plan, name="cli"):
@@ -65,6 +71,14 @@ def test_searches_and_walk_forward_are_driven_the_same_on_a_cluster(cluster, tmp
             expected, _ = cli_folder(tmp_path, plan, name)
             torvik.batch(plan, client=client, report=tmp_path / f"{name}-cluster")
             assert summary_files(tmp_path / f"{name}-cluster") == expected, name
+        # the same batch again at once, and again: its runs are the same, its tasks new
+        for _ in range(3):
+            again = torvik.batch(plans["genetic"], client=client, jobs=4)
+            assert again.attrs["files"]["summary.json"].encode() == expected_genetic(tmp_path)
+
+
+def expected_genetic(tmp_path):
+    return (tmp_path / "genetic" / "summary.json").read_bytes()
 
 
 def test_the_module_command_with_a_scheduler_is_the_testers_batch(cluster, tmp_path):

@@ -1,14 +1,17 @@
 """A batch's runs on a Dask cluster.
 
 Each run is a pure task: its request (JSON) in, its record (run.json's text)
-out, keyed by the run's id and the content of its files, so the scheduler can
-make it again on another worker when the one that had it is lost. The bar
+out, keyed by the run's id, the content of its files and the batch, so the
+scheduler can make it again on another worker when the one that had it is
+lost. (The batch's part keeps a batch made again at once from reusing the key
+of a task the scheduler is still forgetting: such a task is cancelled.) The bar
 files travel from the client: each file's bytes are scattered to every worker
 once, and each worker process parses a file once (by name and content) for
 all the runs it makes.
 """
 import hashlib
 import json
+import uuid
 
 from . import _torvik
 
@@ -32,6 +35,7 @@ class ClusterRuns:
                              "run_reports is for batches on this machine")
         self.client = client
         self.threads = max(1, sum(client.nthreads().values()))
+        self._batch = uuid.uuid4().hex[:8]
         self._files = {name: self._send(name) for name in settings.files}
 
     def _send(self, name):
@@ -41,7 +45,9 @@ class ClusterRuns:
         except OSError:
             return (name, UNREADABLE, _torvik.file_error(name))
         key = hashlib.sha256(data).hexdigest()
-        [future] = self.client.scatter([data], broadcast=True, hash=True)
+        # A key of this batch's own: a scattered key released by the batch before
+        # and scattered again at once would be forgotten under the new one.
+        [future] = self.client.scatter([data], broadcast=True, hash=False)
         return (name, key, future)
 
     def __call__(self, request, files):
@@ -51,7 +57,7 @@ class ClusterRuns:
             digest.update(key.encode())
         run_id = json.loads(request)["id"]
         future = self.client.submit(run_request, request, payload,
-                                    key=f"torvik-run-{run_id}-{digest.hexdigest()[:16]}")
+                                    key=f"torvik-run-{run_id}-{digest.hexdigest()[:16]}-{self._batch}")
         try:
             return future.result()
         finally:
