@@ -51,6 +51,14 @@ class Cluster:
         self.client = Client(self.address, timeout=f"{STARTUP_SECONDS}s")
         self.client.wait_for_workers(workers, timeout=STARTUP_SECONDS)
 
+    def cpu_seconds(self):
+        """CPU time used so far by the scheduler and by the workers together."""
+        def used(pid):
+            fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+            return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")  # utime + stime
+
+        return used(self.processes[0].pid), sum(used(p.pid) for p in self.processes[1:])
+
     def close(self):
         self.client.close()
         for p in self.processes:
@@ -158,10 +166,19 @@ def main():
             with ClusterRuns(client, s):
                 scatter_seconds = time.perf_counter() - started
             threads = sum(client.nthreads().values())
-            rate = line(f"cluster, {workers} worker{'s' if workers > 1 else ''} ({threads} in flight)", runs,
+            name = f"cluster, {workers} worker{'s' if workers > 1 else ''}"
+            line(f"{name} ({threads} in flight)", runs,
+                 median_seconds(lambda: torvik.batch(plan, client=client, jobs=threads), reps))
+            scheduler_before, workers_before = cluster.cpu_seconds()
+            client_before = time.process_time()
+            rate = line(f"{name} ({2 * threads} in flight, the default)", runs,
                         median_seconds(lambda: torvik.batch(plan, client=client), reps))
-            line(f"cluster, {workers} worker{'s' if workers > 1 else ''} ({2 * threads} in flight)", runs,
-                 median_seconds(lambda: torvik.batch(plan, client=client, jobs=2 * threads), reps))
+            client_cpu = time.process_time() - client_before
+            scheduler_after, workers_after = cluster.cpu_seconds()
+            made = runs * reps
+            print(f"{'':<44} CPU per run: client {client_cpu / made * 1000:.1f} ms, scheduler "
+                  f"{(scheduler_after - scheduler_before) / made * 1000:.1f} ms, workers "
+                  f"{(workers_after - workers_before) / made * 1000:.1f} ms")
             print(f"{'':<44} {rate / local[workers]:.2f} of the local rate with {workers} "
                   f"job{'s' if workers > 1 else ''}; a no-op task's round trip {round_trip(client) * 1000:.1f} ms; "
                   f"the file sent to every worker in {scatter_seconds * 1000:.0f} ms")

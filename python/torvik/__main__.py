@@ -38,7 +38,7 @@ def main(argv=None):
             return 2
         with runs:
             if not command.jobs_given:
-                command.jobs = runs.threads
+                command.jobs = runs.jobs
             sys.stdout.flush()
             sys.stderr.flush()
             return _torvik.run_batch_command(command, PROGRAM, sys.stderr.isatty(), runs)

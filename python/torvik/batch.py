@@ -33,7 +33,7 @@ def batch(plan, client=None, jobs=None, report=None, force=False, progress=None)
 
     client: a dask.distributed.Client to make the runs on its cluster (the bar
     files are sent to every worker once); None: this machine's cores.
-    jobs: runs made at once (default: the cores, or the cluster's threads).
+    jobs: runs made at once (default: the cores, or twice the cluster's threads).
     report: the batch folder, written as `torvik-tester batch --report` writes
     it; a folder that holds this batch is resumed, one of another batch is
     refused unless force.
@@ -53,7 +53,7 @@ def batch(plan, client=None, jobs=None, report=None, force=False, progress=None)
         from .cluster import ClusterRuns
 
         with ClusterRuns(client, s) as runs:
-            result = _torvik.run_batch(s, jobs or runs.threads, report, force, progress, runs)
+            result = _torvik.run_batch(s, jobs or runs.jobs, report, force, progress, runs)
     return summary_frame(result)
 
 

@@ -25,16 +25,23 @@ def run_request(request, files):
     return _torvik.execute_request(request, [tuple(f) for f in files])
 
 
+# Runs in flight per worker thread: one running, one waiting on the worker,
+# so that no thread is idle while a result goes to the client and the next
+# run comes back through the scheduler.
+IN_FLIGHT_PER_THREAD = 2
+
+
 class ClusterRuns:
     """The executor of a batch on `client`'s cluster: called with a request's
-    JSON and the names of its files, it answers the record's text."""
+    JSON and the names of its files, it answers the record's text. `jobs` is
+    how many runs to keep in flight."""
 
     def __init__(self, client, settings):
         if settings.run_reports:
             raise ValueError("each run's own report is written where the run is made: "
                              "run_reports is for batches on this machine")
         self.client = client
-        self.threads = max(1, sum(client.nthreads().values()))
+        self.jobs = IN_FLIGHT_PER_THREAD * max(1, sum(client.nthreads().values()))
         self._batch = uuid.uuid4().hex[:8]
         self._files = {name: self._send(name) for name in settings.files}
 

@@ -173,7 +173,7 @@ std::variant<BatchCommand, int> ParseBatchCommand(int argc, const char* const* a
                    "The batch folder: summary.csv, summary.json, summary.html, and runs/<id>/run.json per run; "
                    "resumed when it holds this batch");
     app.add_option("--jobs", command.jobs,
-                   face.scheduler ? "Runs made at once [the machine's cores; with --scheduler, the cluster's threads]"
+                   face.scheduler ? "Runs made at once [the machine's cores; with --scheduler, twice the cluster's threads]"
                                   : "Runs made at once [the machine's cores]")
         ->check(CLI::Range(1u, 4096u));
     app.add_flag("--run-reports", runReports, "Each run's full report (the single run's four files) in runs/<id>/");
