@@ -224,6 +224,7 @@ public:
         }
         const py::gil_scoped_release release;
         if (parser) {
+            ++parsed_;
             Parsed p;
             try {
                 p.data = std::make_shared<const LoadedData>(tester::LoadText(text, name));
@@ -235,13 +236,10 @@ public:
         return future.get();
     }
 
-    size_t Size()
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return files_.size();
-    }
+    uint64_t ParseCount() const { return parsed_.load(); }
 
 private:
+    std::atomic<uint64_t> parsed_{0};
     std::mutex mutex_;
     std::map<std::pair<std::string, std::string>, std::shared_future<Parsed>> files_;
 };
@@ -412,7 +410,7 @@ void BindBatch(py::module_& m)
           "One run of a batch from its request (JSON) over files sent as (name, content key, bytes); answers the "
           "record as run.json's text. Each file is parsed once per process.");
     m.def(
-        "worker_file_count", [] { return ProcessFiles().Size(); },
+        "worker_files_parsed", [] { return ProcessFiles().ParseCount(); },
         "How many files this process has parsed for execute_request");
     m.def("file_error", &FileError, py::arg("path"), "The message of a run whose bars file cannot be read");
 }

@@ -98,6 +98,7 @@ def test_a_task_key_is_the_run_and_the_content_of_its_files(tmp_path):
     def parts(key):  # torvik-run-<index>-<options>-<content>-<batch>
         return key.split("-")[2:]
 
+    parsed = _torvik.worker_files_parsed()
     first, same = keys(), keys()
     bars.write_bytes(bars.read_bytes().replace(b"1.07016", b"1.07017", 1))
     changed = keys()
@@ -105,7 +106,7 @@ def test_a_task_key_is_the_run_and_the_content_of_its_files(tmp_path):
     for a, b, c in zip(first, same, changed):
         assert parts(a)[:3] == parts(b)[:3] and parts(a)[3] != parts(b)[3]  # a batch's tasks are its own
         assert parts(a)[:2] == parts(c)[:2] and parts(a)[2] != parts(c)[2]  # the content is in the key
-    assert _torvik.worker_file_count() >= 2  # both contents parsed, each once
+    assert _torvik.worker_files_parsed() == parsed + 2  # each content once, for all its runs
 
 
 def test_a_folder_resumes_and_another_batchs_folder_is_refused(tmp_path, monkeypatch):

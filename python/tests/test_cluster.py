@@ -7,6 +7,7 @@ import os
 import pytest
 
 import torvik
+from torvik.cluster import files_parsed
 
 from batch_support import SOURCE, LoopbackCluster, cli_batch, module_batch, summary_files, write_plan
 
@@ -55,6 +56,8 @@ def test_a_worker_killed_part_way_loses_nothing(cluster, tmp_path, monkeypatch):
         frame = torvik.batch(plan, client=client, report=tmp_path / "cluster-batch", progress=kill_one)
         assert killed and killed[0] < len(frame)
         cluster.wait_for_threads(client, 1)
+        # the survivor made most runs of both files, and parsed each file once
+        assert list(client.run(files_parsed).values()) == [2]
     assert frame.attrs["ran"] == len(frame) == 40
     assert summary_files(tmp_path / "cluster-batch") == expected
 

@@ -31,6 +31,12 @@ def run_request(request, files):
 IN_FLIGHT_PER_THREAD = 2
 
 
+def files_parsed():
+    """On a worker (client.run(files_parsed)): how many files its process has
+    parsed for runs: each file once, whatever number of runs use it."""
+    return _torvik.worker_files_parsed()
+
+
 class ClusterRuns:
     """The executor of a batch on `client`'s cluster: called with a request's
     JSON and the names of its files, it answers the record's text. `jobs` is
