@@ -412,6 +412,7 @@ void BindBatch(py::module_& m)
     m.def(
         "worker_files_parsed", [] { return ProcessFiles().ParseCount(); },
         "How many files this process has parsed for execute_request");
+    m.def("machine_cores", &tester::MachineCores, "The jobs of a batch on this machine by default: its cores");
     m.def("file_error", &FileError, py::arg("path"), "The message of a run whose bars file cannot be read");
 }
 

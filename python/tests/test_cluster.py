@@ -94,3 +94,23 @@ def test_the_module_command_with_a_scheduler_is_the_testers_batch(cluster, tmp_p
     assert status == 0, err
     assert summary_files(tmp_path / "module") == expected
     assert out == expected_out.replace(str(tmp_path / "cli"), str(tmp_path / "module"))
+
+
+@pytest.mark.parametrize("extra, message", [
+    (["--run-reports"], "each run's own report is written where the run is made"),
+    ([], "the cluster has no workers yet"),
+])
+def test_a_batch_the_cluster_cannot_make_is_refused_before_any_run(extra, message, tmp_path):
+    faulthandler.dump_traceback_later(HANG_SECONDS, exit=True)
+    empty = LoopbackCluster(tmp_path, workers=0)
+    try:
+        with empty.client():
+            pass  # the scheduler is up
+        status, _, err = module_batch(["--bars", EURUSD, "--report", str(tmp_path / "batch"), "-q", *extra,
+                                       "--scheduler", empty.address])
+    finally:
+        empty.stop()
+        faulthandler.cancel_dump_traceback_later()
+    assert status == 2
+    assert err.startswith(f"python3 -m torvik batch: {message}") and err.count("\n") == 1
+    assert not (tmp_path / "batch").exists()

@@ -48,7 +48,7 @@ def batch(plan, client=None, jobs=None, report=None, force=False, progress=None)
     s = settings(plan)
     report = None if report is None else os.fspath(report)
     if client is None:
-        result = _torvik.run_batch(s, jobs or os.cpu_count() or 1, report, force, progress)
+        result = _torvik.run_batch(s, jobs or _torvik.machine_cores(), report, force, progress)
     else:
         from .cluster import ClusterRuns
 

@@ -46,8 +46,11 @@ class ClusterRuns:
         if settings.run_reports:
             raise ValueError("each run's own report is written where the run is made: "
                              "run_reports is for batches on this machine")
+        threads = sum(client.nthreads().values())
+        if threads == 0:
+            raise ValueError("the cluster has no workers yet: start them (dask worker ADDRESS) first")
         self.client = client
-        self.jobs = IN_FLIGHT_PER_THREAD * max(1, sum(client.nthreads().values()))
+        self.jobs = IN_FLIGHT_PER_THREAD * threads
         self._batch = uuid.uuid4().hex[:8]
         self._files = {name: self._send(name) for name in settings.files}
 
