@@ -7,7 +7,7 @@ import pytest
 import torvik
 from torvik import _torvik
 from torvik.batch import settings
-from torvik.cluster import ClusterRuns
+from torvik.cluster import ClusterRuns, run_request
 
 from batch_support import SOURCE, summary_files, cli_batch, write_plan
 
@@ -50,11 +50,11 @@ class InProcessClient:
         self.scattered += len(data)
         return [self.Done(d) for d in data]
 
-    def submit(self, function, request, payload, key):
+    def submit(self, function, request, payload, version, key):
         self.keys.append(key)
         files = [(name, content, data.value if isinstance(data, self.Done) else data)
                  for name, content, data in payload]
-        return self.Done(function(request, files))
+        return self.Done(function(request, files, version))
 
 
 def cli_folder(tmp_path, plan):
@@ -107,6 +107,12 @@ def test_a_task_key_is_the_run_and_the_content_of_its_files(tmp_path):
         assert parts(a)[:3] == parts(b)[:3] and parts(a)[3] != parts(b)[3]  # a batch's tasks are its own
         assert parts(a)[:2] == parts(c)[:2] and parts(a)[2] != parts(c)[2]  # the content is in the key
     assert _torvik.worker_files_parsed() == parsed + 2  # each content once, for all its runs
+
+
+def test_a_worker_of_another_version_refuses_the_run():
+    request = settings({"bars": [EURUSD]}).requests[0]
+    with pytest.raises(RuntimeError, match=f"this worker has torvik {torvik.__version__}, the batch's client 0.0.1"):
+        run_request(request, [], "0.0.1")
 
 
 def test_a_folder_resumes_and_another_batchs_folder_is_refused(tmp_path, monkeypatch):

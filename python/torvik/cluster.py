@@ -20,8 +20,12 @@ from . import _torvik
 UNREADABLE = "unreadable"
 
 
-def run_request(request, files):
-    """On the worker: one run. files: (name, content key, bytes or message)."""
+def run_request(request, files, version):
+    """On the worker: one run. files: (name, content key, bytes or message);
+    version: the client's torvik, which the worker's must be to make the same run."""
+    if version != _torvik.__version__:
+        raise RuntimeError(f"this worker has torvik {_torvik.__version__}, the batch's client {version}: "
+                           "install the client's on every worker")
     return _torvik.execute_request(request, [tuple(f) for f in files])
 
 
@@ -72,7 +76,7 @@ class ClusterRuns:
         for _, key, _ in payload:
             digest.update(key.encode())
         run_id = json.loads(request)["id"]
-        future = self.client.submit(run_request, request, payload,
+        future = self.client.submit(run_request, request, payload, _torvik.__version__,
                                     key=f"torvik-run-{run_id}-{digest.hexdigest()[:16]}-{self._batch}")
         try:
             return future.result()
