@@ -111,6 +111,14 @@ void DataCache::Put(const std::string& file, std::shared_ptr<const LoadedData> d
     files_[file] = ready.get_future().share();
 }
 
+void DataCache::PutError(const std::string& file, const std::string& message)
+{
+    std::promise<std::shared_ptr<const LoadedData>> failed;
+    failed.set_exception(std::make_exception_ptr(TesterError(message)));
+    const std::lock_guard<std::mutex> lock(mutex_);
+    files_[file] = failed.get_future().share();
+}
+
 std::unique_ptr<LibraryBinding> OwnEngine(Signals signals)
 {
     return std::make_unique<EngineBinding>(signals == Signals::Reference);

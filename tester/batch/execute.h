@@ -30,6 +30,9 @@ public:
     // Data the caller has already (parsed elsewhere): runs naming `file` use it.
     void Put(const std::string& file, LoadedData data);
     void Put(const std::string& file, std::shared_ptr<const LoadedData> data);
+    // A file known to be unreadable elsewhere: runs naming it fail with
+    // `message`, as they would have failed there.
+    void PutError(const std::string& file, const std::string& message);
 
 private:
     std::mutex mutex_;

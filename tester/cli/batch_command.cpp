@@ -10,6 +10,8 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <variant>
 
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
@@ -25,7 +27,6 @@ namespace torvik::tester {
 
 namespace {
 
-constexpr const char* Program = "torvik-tester batch";
 constexpr int InterruptedStatus = 130;  // as a shell reports a program ended by SIGINT
 
 std::atomic<bool> interrupted{false};
@@ -137,7 +138,8 @@ void AddPlanFile(const std::string& planFile, Plan& plan, std::map<std::string, 
 
 }  // namespace
 
-int RunBatchCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool progressBar)
+std::variant<BatchCommand, int> ParseBatchCommand(int argc, const char* const* argv, std::ostream& out,
+                                                  std::ostream& err, const BatchCommandFace& face)
 {
     CLI::App app{
         "Makes many runs at once, on every core: the single run's options, any of them as a list "
@@ -145,10 +147,11 @@ int RunBatchCommand(int argc, const char* const* argv, std::ostream& out, std::o
         "than once; ranked by a criterion, optionally searched genetically and walked forward. With "
         "--report DIR every run is written there as it ends, and the same command resumes an "
         "interrupted batch.",
-        Program};
-    app.footer(
-        "Example:\n  torvik-tester batch --bars data/EURUSD_H1.csv,data/USDJPY_H1.csv --spread 8,12,20 \\\n"
-        "      --window 150:500:50 --criterion profit-factor --report out/grid");
+        face.program};
+    app.footer(fmt::format(
+        "Example:\n  {} --bars data/EURUSD_H1.csv,data/USDJPY_H1.csv --spread 8,12,20 \\\n"
+        "      --window 150:500:50 --criterion profit-factor --report out/grid{}",
+        face.program, face.scheduler ? " --scheduler tcp://HOST:8786" : ""));
     app.get_formatter()->column_width(34);
     std::map<std::string, std::vector<std::string>> runTexts;
     for (const OptionSpec& o : RunOptions()) {
@@ -160,17 +163,21 @@ int RunBatchCommand(int argc, const char* const* argv, std::ostream& out, std::o
             ->expected(1)
             ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     }
-    std::string planFile, folderName;
-    uint32_t jobs = MachineCores();
-    bool force = false, quiet = false, runReports = false;
+    BatchCommand command;
+    command.jobs = MachineCores();
+    std::string planFile;
+    bool runReports = false;
     std::map<std::string, std::string> batchTexts;
     app.add_option("--plan", planFile, "A plan file: a JSON object of these names, each a value, a list or a range");
-    app.add_option("--report", folderName,
+    app.add_option("--report", command.folder,
                    "The batch folder: summary.csv, summary.json, summary.html, and runs/<id>/run.json per run; "
                    "resumed when it holds this batch");
-    app.add_option("--jobs", jobs, "Runs made at once [the machine's cores]")->check(CLI::Range(1u, 4096u));
+    app.add_option("--jobs", command.jobs,
+                   face.scheduler ? "Runs made at once [the machine's cores; with --scheduler, twice the cluster's threads]"
+                                  : "Runs made at once [the machine's cores]")
+        ->check(CLI::Range(1u, 4096u));
     app.add_flag("--run-reports", runReports, "Each run's full report (the single run's four files) in runs/<id>/");
-    app.add_flag("--force", force, "Replace a batch folder that holds another batch");
+    app.add_flag("--force", command.force, "Replace a batch folder that holds another batch");
     app.add_option("--criterion", batchTexts["criterion"],
                    "What ranks the runs: balance, profit-factor, expected-payoff, drawdown (lower is better), "
                    "recovery, sharpe [balance]");
@@ -181,9 +188,13 @@ int RunBatchCommand(int argc, const char* const* argv, std::ostream& out, std::o
     app.add_option("--in-sample", batchTexts["in-sample"], "Walk-forward: the in-sample period (d, w, mo, y: 12mo)");
     app.add_option("--out-of-sample", batchTexts["out-of-sample"],
                    "Walk-forward: the out-of-sample period and the step between windows (3mo)");
-    app.add_flag("-q,--quiet", quiet, "No progress bar and no timing line on stderr");
+    app.add_flag("-q,--quiet", command.quiet, "No progress bar and no timing line on stderr");
+    if (face.scheduler) {
+        app.add_option("--scheduler", command.scheduler,
+                       "Make the runs on the cluster of this scheduler (tcp://HOST:8786); the bar files go from "
+                       "here to every worker");
+    }
 
-    BatchSettings settings;
     const std::optional<int> parsed = ParseArguments(app, argc, argv, out, err, [&] {
         Plan plan;
         std::map<std::string, std::string> given;
@@ -195,21 +206,33 @@ int RunBatchCommand(int argc, const char* const* argv, std::ostream& out, std::o
         }
         if (runReports) given["run-reports"] = "true";
         if (!planFile.empty()) AddPlanFile(planFile, plan, given);
-        settings = MakeBatchSettings(std::move(plan), given);
-        CheckBatch(settings);
+        command.settings = MakeBatchSettings(std::move(plan), given);
+        command.jobsGiven = app.count("--jobs") > 0;
+        CheckBatch(command.settings);
     });
     if (parsed) return *parsed;
+    return command;
+}
 
-    return RunGuarded(Program, err, [&] {
+int RunBatchCommand(const BatchCommand& command, std::ostream& out, std::ostream& err, bool progressBar,
+                    const Executor& execute, const BatchCommandFace& face)
+{
+    const char* program = face.program.c_str();
+    const BatchSettings& settings = command.settings;
+    const std::string& folderName = command.folder;
+    return RunGuarded(program, err, [&] {
         std::unique_ptr<BatchFolder> folder;
-        if (!folderName.empty()) folder = std::make_unique<BatchFolder>(folderName, BatchIdentity(settings), force);
+        if (!folderName.empty()) {
+            folder = std::make_unique<BatchFolder>(folderName, BatchIdentity(settings), command.force);
+        }
         InterruptGuard guard;
         ProgressLine line(err);
         std::mutex drawing;
         BatchHooks hooks;
-        hooks.jobs = jobs;
+        hooks.jobs = command.jobs;
+        hooks.execute = execute;
         hooks.stop = &interrupted;
-        if (progressBar && !quiet) {
+        if (progressBar && !command.quiet) {
             hooks.progress = [&](const BatchProgress& p) {
                 const std::lock_guard<std::mutex> lock(drawing);
                 line.Draw(p);
@@ -222,7 +245,7 @@ int RunBatchCommand(int argc, const char* const* argv, std::ostream& out, std::o
         } catch (const BatchInterrupted& e) {
             line.End();
             err << fmt::format(
-                "{}: interrupted: {} of {} runs done{}\n", Program, e.done, e.total,
+                "{}: interrupted: {} of {} runs done{}\n", program, e.done, e.total,
                 folder ? fmt::format(" and kept in {}; the same command resumes", folderName) : std::string());
             return InterruptedStatus;
         }
@@ -235,16 +258,23 @@ int RunBatchCommand(int argc, const char* const* argv, std::ostream& out, std::o
         }
         out << SummaryConsole(summary);
         if (folder) out << fmt::format("{:<44}{}\n", "Summary", (folder->Dir() / "summary.html").string());
-        if (!quiet) {
+        if (!command.quiet) {
             const double s = seconds.count();
             err << fmt::format("made {} runs in {:.2f} s: {:.1f} runs/s with {} jobs", outcome.ran, s,
-                               s > 0.0 ? static_cast<double>(outcome.ran) / s : 0.0, jobs);
+                               s > 0.0 ? static_cast<double>(outcome.ran) / s : 0.0, command.jobs);
             const uint64_t found = outcome.records.size() - std::min<uint64_t>(outcome.ran, outcome.records.size());
             if (found > 0) err << fmt::format("; {} found done in the folder", found);
             err << "\n";
         }
         return 0;
     });
+}
+
+int RunBatchCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err, bool progressBar)
+{
+    std::variant<BatchCommand, int> parsed = ParseBatchCommand(argc, argv, out, err);
+    if (const int* status = std::get_if<int>(&parsed)) return *status;
+    return RunBatchCommand(std::get<BatchCommand>(parsed), out, err, progressBar);
 }
 
 }  // namespace torvik::tester
