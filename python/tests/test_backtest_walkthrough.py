@@ -1,4 +1,5 @@
-"""The README's Python session runs as shown."""
+"""The README's Python session (read bars, backtest, a batch on a local
+cluster, the engine) runs as shown."""
 import doctest
 import os
 import re
