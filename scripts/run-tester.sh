@@ -26,7 +26,8 @@ run EURUSD_H1 --bars data/EURUSD_H1.csv
 run USDJPY_H1 --bars data/USDJPY_H1.csv
 run EURUSD_M15_as_H1 --bars data/EURUSD_M15.csv --timeframe H1
 run USDJPY_M15_as_H1 --bars data/USDJPY_M15.csv --timeframe H1
-run EURUSD_ticks_as_M15 --bars data/EURUSD_ticks.csv --timeframe M15 --window 98
+# pip mode 5: at pip mode 4 the week's small moves give no entry
+run EURUSD_ticks_as_M5 --bars data/EURUSD_ticks.csv --timeframe M5 --window 98 --pip-mode 5
 run EURUSD_USDJPY_portfolio --bars data/EURUSD_H1.csv --bars data/USDJPY_H1.csv \
   --commission 7 --costs table --slippage 0:2
 run XAUUSD_H1 --bars data/XAUUSD_H1.csv
