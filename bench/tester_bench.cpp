@@ -27,7 +27,7 @@ const LoadedData& Data(const std::string& name)
     return it->second;
 }
 
-RunSpec Spec(const std::string& file, const std::vector<std::pair<std::string, std::string>>& options)
+ResolvedRun ResolvedFile(const std::string& file, const std::vector<std::pair<std::string, std::string>>& options)
 {
     RunInputs in = DefaultInputs();
     ApplyOption(in, "bars", file);
@@ -35,13 +35,13 @@ RunSpec Spec(const std::string& file, const std::vector<std::pair<std::string, s
     return ResolveRun(in, Data(file).info, &Data(file));
 }
 
-void Replay(benchmark::State& state, const RunSpec& spec, LibraryBinding* library)
+void Replay(benchmark::State& state, const ResolvedRun& resolved, LibraryBinding* library)
 {
     RunHooks hooks;
     hooks.library = library;
     uint64_t bars = 0, ticks = 0;
     for (auto _ : state) {
-        const RunOutcome r = RunBacktest(spec, hooks);
+        const RunOutcome r = RunBacktest(resolved, hooks);
         bars += r.quality.chartBars;
         ticks += r.ticks;
         benchmark::DoNotOptimize(r.trades);
@@ -54,9 +54,9 @@ void Replay(benchmark::State& state, const RunSpec& spec, LibraryBinding* librar
 // "EUR.USD" contains no profile's code: the Ichimoku score decides.
 void BM_Tester(benchmark::State& state, const char* symbol, bool reference)
 {
-    const RunSpec spec = Spec("EURUSD_H1.csv", {{"symbol", symbol}, {"base", "EUR"}, {"quote", "USD"}});
+    const ResolvedRun resolved = ResolvedFile("EURUSD_H1.csv", {{"symbol", symbol}, {"base", "EUR"}, {"quote", "USD"}});
     TableBinding library(reference ? ReferenceExports() : Exports());
-    Replay(state, spec, &library);
+    Replay(state, resolved, &library);
 }
 
 BENCHMARK_CAPTURE(BM_Tester, open/300/profile/reference, "EURUSD", true)->Unit(benchmark::kMillisecond);
@@ -76,8 +76,8 @@ void BM_Portfolio(benchmark::State& state)
         ApplyOption(in, "bars", file);
         sources.push_back(ChartSource{file, &Data(file), Data(file).info});
     }
-    const RunSpec spec = ResolveRun(in, sources);
-    Replay(state, spec, nullptr);
+    const ResolvedRun resolved = ResolveRun(in, sources);
+    Replay(state, resolved, nullptr);
 }
 
 BENCHMARK(BM_Portfolio)->Unit(benchmark::kMillisecond);
@@ -85,8 +85,8 @@ BENCHMARK(BM_Portfolio)->Unit(benchmark::kMillisecond);
 // Modelled ticks per second with the expert deciding once per chart bar.
 void BM_Ticks(benchmark::State& state, const char* file, const char* timeframe, const char* model)
 {
-    const RunSpec spec = Spec(file, {{"timeframe", timeframe}, {"model", model}, {"window", "98"}});
-    Replay(state, spec, nullptr);
+    const ResolvedRun resolved = ResolvedFile(file, {{"timeframe", timeframe}, {"model", model}, {"window", "98"}});
+    Replay(state, resolved, nullptr);
 }
 
 BENCHMARK_CAPTURE(BM_Ticks, ohlc/EURUSD_H1, "EURUSD_H1.csv", "H1", "ohlc")->Unit(benchmark::kMillisecond);

@@ -1,6 +1,6 @@
 //+------------------------------------------------------------------+
 //| ExportSymbols.mq4: writes the symbols of the Market Watch with    |
-//| their contract specifications as torvik-tester's instrument table |
+//| their symbol properties as torvik-tester's instrument table       |
 //| (MQL4\Files\torvik_symbols.csv), for its --symbols option.        |
 //|                                                                   |
 //| Copy to MQL4\Scripts, compile, show every symbol you want in the  |

@@ -146,7 +146,7 @@ Data DataFromState(const py::tuple& state)
 py::list OptionTable()
 {
     py::list table;
-    for (const tester::OptionSpec& o : tester::RunOptions()) {
+    for (const tester::OptionEntry& o : tester::RunOptions()) {
         py::dict row;
         row["name"] = o.name;
         row["help"] = o.help;

@@ -144,20 +144,20 @@ RunRecord ExecuteRun(const RunRequest& request, Worker& worker, const std::files
             data.push_back(worker.Data().Get(file));
             sources.push_back(ChartSource{file, data.back().get(), data.back()->info});
         }
-        const RunSpec spec = ResolveRun(in, sources);
-        const std::vector<TestSettings> charts = spec.AllChartSettings();
-        const bool tickTimes = spec.TickTimes();
+        const ResolvedRun resolved = ResolveRun(in, sources);
+        const std::vector<TestSettings> charts = resolved.AllChartSettings();
+        const bool tickTimes = resolved.TickTimes();
         std::unique_ptr<ReportFolder> folder;
         if (!reportDir.empty()) {
             IntoFolder(
-                [&] { folder = std::make_unique<ReportFolder>(reportDir.string(), spec.settings, tickTimes, charts); });
+                [&] { folder = std::make_unique<ReportFolder>(reportDir.string(), resolved.settings, tickTimes, charts); });
         }
-        SeriesSink sink(spec.settings, charts, tickTimes, request.keepSeries, folder.get());
+        SeriesSink sink(resolved.settings, charts, tickTimes, request.keepSeries, folder.get());
         const std::unique_ptr<LibraryBinding> library = worker.NewBinding(in.signals);
         RunHooks hooks;
         hooks.library = library.get();
         hooks.sink = &sink;
-        const TestRun run{in.bars, spec.charts[0].info, spec.settings, RunBacktest(spec, hooks), spec.charts, in.given};
+        const TestRun run{in.bars, resolved.charts[0].info, resolved.settings, RunBacktest(resolved, hooks), resolved.charts, in.given};
         if (folder) IntoFolder([&] { folder->Finish(run); });
 
         const Json report = Json::parse(ReportJson(run));

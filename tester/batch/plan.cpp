@@ -23,7 +23,7 @@ bool IsBatchLevel(std::string_view name) { return name == "report" || name == "q
 
 size_t TablePosition(std::string_view name)
 {
-    const std::vector<OptionSpec>& table = RunOptions();
+    const std::vector<OptionEntry>& table = RunOptions();
     for (size_t i = 0; i < table.size(); ++i) {
         if (name == table[i].name) return i;
     }

@@ -61,8 +61,8 @@ std::vector<std::string> InputNames(const BatchOutcome& o)
         for (const auto& [name, text] : r.request.options) used.insert(name);
     }
     std::vector<std::string> names;
-    for (const OptionSpec& spec : RunOptions()) {
-        if (used.count(spec.name) != 0) names.emplace_back(spec.name);
+    for (const OptionEntry& entry : RunOptions()) {
+        if (used.count(entry.name) != 0) names.emplace_back(entry.name);
     }
     return names;
 }

@@ -154,7 +154,7 @@ std::variant<BatchCommand, int> ParseBatchCommand(int argc, const char* const* a
         face.program, face.scheduler ? " --scheduler tcp://HOST:8786" : ""));
     app.get_formatter()->column_width(34);
     std::map<std::string, std::vector<std::string>> runTexts;
-    for (const OptionSpec& o : RunOptions()) {
+    for (const OptionEntry& o : RunOptions()) {
         const std::string name = o.name;
         if (name == "report" || name == "quiet") continue;
         std::string help = std::string(o.help) + " (a value, a list or a range)";

@@ -42,13 +42,13 @@ void DrawProgress(void* context, double done)
 
 int RunTest(const RunInputs& in, std::ostream& out, std::ostream& err, bool progressBar)
 {
-    const RunSpec spec = ScanAndResolve(in);
-    const FileInfo& info = spec.charts[0].info;
-    const std::vector<TestSettings> charts = spec.AllChartSettings();
-    const bool tickTimes = spec.TickTimes();
+    const ResolvedRun resolved = ScanAndResolve(in);
+    const FileInfo& info = resolved.charts[0].info;
+    const std::vector<TestSettings> charts = resolved.AllChartSettings();
+    const bool tickTimes = resolved.TickTimes();
 
     std::unique_ptr<ReportFolder> folder;
-    if (!in.report.empty()) folder = std::make_unique<ReportFolder>(in.report, spec.settings, tickTimes, charts);
+    if (!in.report.empty()) folder = std::make_unique<ReportFolder>(in.report, resolved.settings, tickTimes, charts);
     std::optional<TableBinding> reference;
     Progress progress{&err};
     RunHooks hooks;
@@ -59,7 +59,7 @@ int RunTest(const RunInputs& in, std::ostream& out, std::ostream& err, bool prog
         hooks.progressContext = &progress;
     }
     const auto started = std::chrono::steady_clock::now();
-    TestRun run{in.bars, info, spec.settings, RunBacktest(spec, hooks), spec.charts, in.given};
+    TestRun run{in.bars, info, resolved.settings, RunBacktest(resolved, hooks), resolved.charts, in.given};
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
     const auto writing = std::chrono::steady_clock::now();
     if (folder) folder->Finish(run);
@@ -93,11 +93,11 @@ int RunTester(int argc, const char* const* argv, std::ostream& out, std::ostream
                "--help");
     app.get_formatter()->column_width(30);
     // Every option comes from the run's table; its text is parsed there.
-    const std::vector<OptionSpec>& table = RunOptions();
+    const std::vector<OptionEntry>& table = RunOptions();
     std::map<std::string, std::string> texts;
     std::map<std::string, std::vector<std::string>> lists;
     std::map<std::string, bool> flags;
-    for (const OptionSpec& o : table) {
+    for (const OptionEntry& o : table) {
         const std::string name = std::string("--") + o.name;
         std::string help = o.help;
         if (o.defaultText != nullptr) help += fmt::format(" [{}]", o.defaultText);
@@ -115,7 +115,7 @@ int RunTester(int argc, const char* const* argv, std::ostream& out, std::ostream
     RunInputs in = DefaultInputs();
     try {
         app.parse(argc, argv);
-        for (const OptionSpec& o : table) {
+        for (const OptionEntry& o : table) {
             const std::string name = std::string("--") + o.name;
             if (app.count(name) == 0) continue;
             if (o.repeatable) {

@@ -126,9 +126,9 @@ private:
 constexpr int32_t MaxPoints = 100000000;
 constexpr double MaxMoney = 1e9;
 
-InstrumentSpec ReadRow(const RowReader& r)
+InstrumentRecord ReadRow(const RowReader& r)
 {
-    InstrumentSpec s;
+    InstrumentRecord s;
     s.symbol = std::string(r.Text("symbol"));
     if (s.symbol.empty()) r.Fail("symbol", "is empty");
     s.kind = std::string(r.Text("kind"));
@@ -236,14 +236,14 @@ const InstrumentTable& BundledInstruments()
     return table;
 }
 
-const InstrumentSpec* MatchInstrument(const InstrumentTable& table, std::string_view symbol)
+const InstrumentRecord* MatchInstrument(const InstrumentTable& table, std::string_view symbol)
 {
-    for (const InstrumentSpec& s : table.rows) {
+    for (const InstrumentRecord& s : table.rows) {
         if (SameText(s.symbol, symbol)) return &s;
     }
-    const InstrumentSpec* best = nullptr;
+    const InstrumentRecord* best = nullptr;
     size_t bestAt = 0;
-    for (const InstrumentSpec& s : table.rows) {
+    for (const InstrumentRecord& s : table.rows) {
         const size_t n = s.symbol.size();
         for (size_t at = 0; n > 0 && at + n <= symbol.size(); ++at) {
             if (!SameText(symbol.substr(at, n), s.symbol)) continue;
@@ -258,7 +258,7 @@ const InstrumentSpec* MatchInstrument(const InstrumentTable& table, std::string_
     return best;
 }
 
-std::string InstrumentRow(const InstrumentSpec& s)
+std::string InstrumentRow(const InstrumentRecord& s)
 {
     return fmt::format("{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}", s.symbol, s.kind, s.digits,
                        s.contractSize, s.base, s.profit, s.margin, MarginModeName(s.marginMode), s.maxLeverage,

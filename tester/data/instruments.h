@@ -29,7 +29,7 @@ const char* WeekdayName(int32_t weekday);        // "sun" ... "sat"
 // "mon" ... "fri" (any case) as 1 ... 5; -1 for anything else.
 int32_t ParseTradingDay(std::string_view text);
 
-struct InstrumentSpec {
+struct InstrumentRecord {
     std::string symbol;
     std::string kind;  // fx, metal, crypto, ...: currency pairs size by risk, the rest by the fixed lot
     int32_t digits = 5;
@@ -55,7 +55,7 @@ struct InstrumentSpec {
 
 struct InstrumentTable {
     std::string name;  // "bundled" or the file's path
-    std::vector<InstrumentSpec> rows;
+    std::vector<InstrumentRecord> rows;
 };
 
 // The columns of the table, in the order the bundled one writes them. A
@@ -76,9 +76,9 @@ const InstrumentTable& BundledInstruments();
 // ignoring case; else the longest row symbol the name contains, with a
 // broker's prefix or suffix around it (EURUSDm, XAUUSD.r, m.EURUSD). Null
 // when none fits.
-const InstrumentSpec* MatchInstrument(const InstrumentTable& table, std::string_view symbol);
+const InstrumentRecord* MatchInstrument(const InstrumentTable& table, std::string_view symbol);
 
-// The CSV row of a spec, in the bundled column order (no line end).
-std::string InstrumentRow(const InstrumentSpec& spec);
+// The CSV row of an instrument, in the bundled column order (no line end).
+std::string InstrumentRow(const InstrumentRecord& instrument);
 
 }  // namespace torvik::tester

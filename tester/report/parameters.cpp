@@ -121,7 +121,7 @@ std::vector<TextGroup> ParameterGroups(const TestRun& run)
         return groups.back().rows;
     };
 
-    for (const OptionSpec& o : RunOptions()) {
+    for (const OptionEntry& o : RunOptions()) {
         if (ChangesNothing(o.name)) continue;
         const auto group = OptionGroups().find(o.name);
         std::string text;

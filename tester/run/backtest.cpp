@@ -131,14 +131,14 @@ void ValidateSettings(const TestSettings& s)
     if (!(s.commission >= 0.0)) throw TesterError("the commission cannot be negative");
 }
 
-RunOutcome RunBacktest(const RunSpec& spec, const RunHooks& hooks)
+RunOutcome RunBacktest(const ResolvedRun& resolved, const RunHooks& hooks)
 {
-    const TestSettings& account = spec.settings;
-    if (spec.charts.empty()) throw TesterError("a run takes at least one chart");
+    const TestSettings& account = resolved.settings;
+    if (resolved.charts.empty()) throw TesterError("a run takes at least one chart");
     std::vector<TestSettings> chartSettings;
-    for (size_t c = 0; c < spec.charts.size(); ++c) {
-        ValidateSettings(spec.ChartSettings(c));
-        chartSettings.push_back(spec.ChartSettings(c));
+    for (size_t c = 0; c < resolved.charts.size(); ++c) {
+        ValidateSettings(resolved.ChartSettings(c));
+        chartSettings.push_back(resolved.ChartSettings(c));
     }
     ValidateSettings(account);
 
@@ -150,18 +150,18 @@ RunOutcome RunBacktest(const RunSpec& spec, const RunHooks& hooks)
     }
 
     RunOutcome outcome;
-    outcome.charts.resize(spec.charts.size());
+    outcome.charts.resize(resolved.charts.size());
     Monitor monitor(account.deposit, hooks.sink, outcome);
     Account broker(account, chartSettings, monitor);
     monitor.Watch(&broker);
 
-    std::vector<Chart> charts(spec.charts.size());
+    std::vector<Chart> charts(resolved.charts.size());
     // equity.csv follows the chart with the shortest timeframe (the first of them).
     size_t clock = 0;
     for (size_t c = 0; c < charts.size(); ++c) {
         Chart& ch = charts[c];
-        const ChartSource& source = spec.charts[c];
-        const TestSettings& s = spec.ChartSettings(c);
+        const ChartSource& source = resolved.charts[c];
+        const TestSettings& s = resolved.ChartSettings(c);
         ch.index = static_cast<int32_t>(c);
         ch.source = &source;
         ch.s = &s;

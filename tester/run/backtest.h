@@ -33,7 +33,7 @@ struct ChartSource {
 // slippage and the rollover hour come from `settings` (which is also the
 // first chart's), each chart's instrument, costs, model and the expert's
 // inputs from its own settings.
-struct RunSpec {
+struct ResolvedRun {
     TestSettings settings;
     std::vector<ChartSource> charts;
     const TestSettings& ChartSettings(size_t chart) const
@@ -129,6 +129,6 @@ struct RunOutcome {
 // Checks the settings; throws TesterError on the first problem.
 void ValidateSettings(const TestSettings& settings);
 
-RunOutcome RunBacktest(const RunSpec& spec, const RunHooks& hooks = {});
+RunOutcome RunBacktest(const ResolvedRun& resolved, const RunHooks& hooks = {});
 
 }  // namespace torvik::tester

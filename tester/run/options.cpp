@@ -78,7 +78,7 @@ double Positive(const std::string& text, const char* option)
 
 constexpr int32_t IntMax = std::numeric_limits<int32_t>::max();
 
-const std::vector<OptionSpec> Table = {
+const std::vector<OptionEntry> Table = {
     {"bars", "The data: bars (History Center, header CSV or the terminal's bar export) or ticks (the terminal's "
              "tick export); the format is recognised from the first line. Once per chart (or files joined by +): "
              "several charts trade one account",
@@ -321,7 +321,7 @@ TestSettings ResolveChart(const RunInputs& in, const ChartSource& source, const 
     const std::string& file = source.file;
     TestSettings s;
     s.symbol = symbol;
-    const InstrumentSpec* row = MatchInstrument(table, symbol);
+    const InstrumentRecord* row = MatchInstrument(table, symbol);
     const auto given = [&s](const char* option, bool isGiven) {
         if (isGiven) s.overridden.push_back(option);
     };
@@ -480,11 +480,11 @@ void ChooseConversions(std::vector<TestSettings>& charts)
 
 }  // namespace
 
-const std::vector<OptionSpec>& RunOptions() { return Table; }
+const std::vector<OptionEntry>& RunOptions() { return Table; }
 
 void ApplyOption(RunInputs& inputs, std::string_view name, const std::string& text)
 {
-    for (const OptionSpec& o : Table) {
+    for (const OptionEntry& o : Table) {
         if (name == o.name) {
             o.apply(inputs, text);
             // A repeatable option (once per chart) keeps every text.
@@ -499,7 +499,7 @@ void ApplyOption(RunInputs& inputs, std::string_view name, const std::string& te
 RunInputs DefaultInputs()
 {
     RunInputs in;
-    for (const OptionSpec& o : Table) {
+    for (const OptionEntry& o : Table) {
         if (o.defaultText != nullptr) o.apply(in, o.defaultText);
     }
     return in;
@@ -527,7 +527,7 @@ std::vector<std::string> ChartFiles(const RunInputs& in)
     return files;
 }
 
-RunSpec ResolveRun(const RunInputs& in, const std::vector<ChartSource>& sources)
+ResolvedRun ResolveRun(const RunInputs& in, const std::vector<ChartSource>& sources)
 {
     if (sources.empty()) throw OptionError("bars", "names no file");
     if (!in.symbols.empty() && in.symbols.size() != sources.size()) {
@@ -555,17 +555,17 @@ RunSpec ResolveRun(const RunInputs& in, const std::vector<ChartSource>& sources)
     }
     ChooseConversions(charts);
 
-    RunSpec spec;
-    spec.settings = charts[0];
+    ResolvedRun resolved;
+    resolved.settings = charts[0];
     for (size_t c = 0; c < sources.size(); ++c) {
         ChartSource source = sources[c];
         if (sources.size() > 1) source.settings = charts[c];
-        spec.charts.push_back(std::move(source));
+        resolved.charts.push_back(std::move(source));
     }
-    return spec;
+    return resolved;
 }
 
-RunSpec ResolveRun(const RunInputs& in, const FileInfo& info, const LoadedData* loaded)
+ResolvedRun ResolveRun(const RunInputs& in, const FileInfo& info, const LoadedData* loaded)
 {
     const std::vector<std::string> files = ChartFiles(in);
     if (files.size() > 1) {
@@ -575,7 +575,7 @@ RunSpec ResolveRun(const RunInputs& in, const FileInfo& info, const LoadedData* 
     return ResolveRun(in, std::vector<ChartSource>{ChartSource{files.empty() ? in.bars : files[0], loaded, info}});
 }
 
-RunSpec ScanAndResolve(const RunInputs& in)
+ResolvedRun ScanAndResolve(const RunInputs& in)
 {
     std::vector<ChartSource> sources;
     for (const std::string& file : ChartFiles(in)) sources.push_back(ChartSource{file, nullptr, ScanFile(file)});

@@ -94,7 +94,7 @@ private:
     std::string option_;
 };
 
-struct OptionSpec {
+struct OptionEntry {
     const char* name;          // as on the command line, without the dashes
     const char* help;
     const char* defaultText;   // null: none, or resolved from the data (the help says how)
@@ -105,7 +105,7 @@ struct OptionSpec {
 };
 
 // The table, in the order --help lists it.
-const std::vector<OptionSpec>& RunOptions();
+const std::vector<OptionEntry>& RunOptions();
 // Sets one input from its text; throws OptionError for an unknown name or a bad text.
 void ApplyOption(RunInputs& inputs, std::string_view name, const std::string& text);
 // Every input at its default.
@@ -120,10 +120,10 @@ std::vector<std::string> ChartFiles(const RunInputs& inputs);
 // digits, spread, pip mode, timeframe, model, contract, lots, costs, profit
 // conversion) and checks that the model fits the data. One source per
 // chart, in the order of ChartFiles (file, scan, loaded data if any).
-RunSpec ResolveRun(const RunInputs& inputs, const std::vector<ChartSource>& sources);
+ResolvedRun ResolveRun(const RunInputs& inputs, const std::vector<ChartSource>& sources);
 // One chart. loaded: the data when it was loaded into memory.
-RunSpec ResolveRun(const RunInputs& inputs, const FileInfo& info, const LoadedData* loaded = nullptr);
+ResolvedRun ResolveRun(const RunInputs& inputs, const FileInfo& info, const LoadedData* loaded = nullptr);
 // Scans every chart's file and resolves the run.
-RunSpec ScanAndResolve(const RunInputs& inputs);
+ResolvedRun ScanAndResolve(const RunInputs& inputs);
 
 }  // namespace torvik::tester

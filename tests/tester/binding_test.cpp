@@ -24,12 +24,12 @@ void RunInto(const std::filesystem::path& dir, const std::vector<std::pair<std::
     RunInputs in = DefaultInputs();
     for (const auto& [name, text] : options) ApplyOption(in, name, text);
     const FileInfo info = ScanFile(in.bars);
-    const RunSpec spec = ResolveRun(in, info);
-    ReportFolder folder(dir.string(), spec.settings, info.IsTicks());
+    const ResolvedRun resolved = ResolveRun(in, info);
+    ReportFolder folder(dir.string(), resolved.settings, info.IsTicks());
     RunHooks hooks;
     hooks.library = library;
     hooks.sink = &folder;
-    folder.Finish(TestRun{in.bars, info, spec.settings, RunBacktest(spec, hooks)});
+    folder.Finish(TestRun{in.bars, info, resolved.settings, RunBacktest(resolved, hooks)});
 }
 
 TEST(Binding, OwnEngineRecordWritesTheReportsOfTheExports)

@@ -19,12 +19,12 @@ TEST(Instruments, BundledTableHasTheMajorsCrossesMetalsAndBitcoin)
     const InstrumentTable& table = BundledInstruments();
     for (const char* symbol : {"EURUSD", "GBPUSD", "USDJPY", "USDCHF", "USDCAD", "AUDUSD", "NZDUSD", "EURGBP",
                                "EURJPY", "GBPJPY", "XAUUSD", "XAGUSD", "BTCUSD"}) {
-        const InstrumentSpec* row = MatchInstrument(table, symbol);
+        const InstrumentRecord* row = MatchInstrument(table, symbol);
         ASSERT_NE(row, nullptr) << symbol;
         EXPECT_EQ(row->symbol, symbol);
         EXPECT_EQ(row->base + row->profit, symbol);
     }
-    const InstrumentSpec& gold = *MatchInstrument(table, "XAUUSD");
+    const InstrumentRecord& gold = *MatchInstrument(table, "XAUUSD");
     EXPECT_EQ(gold.contractSize, 100);
     EXPECT_EQ(gold.digits, 2);
     EXPECT_EQ(gold.margin, "USD");
@@ -33,7 +33,7 @@ TEST(Instruments, BundledTableHasTheMajorsCrossesMetalsAndBitcoin)
     // The rows of the bundled history keep the tester's earlier defaults,
     // so that those runs stay as they were.
     for (const char* symbol : {"EURUSD", "USDJPY"}) {
-        const InstrumentSpec& fx = *MatchInstrument(table, symbol);
+        const InstrumentRecord& fx = *MatchInstrument(table, symbol);
         EXPECT_EQ(fx.contractSize, 100000);
         EXPECT_EQ(fx.spread, 12);
         EXPECT_EQ(fx.stopLevel, 0);
@@ -58,7 +58,7 @@ TEST(Instruments, BrokerNamesFindTheirRow)
         {"EURUSDSPECIAL", nullptr},
     };
     for (const Case& c : cases) {
-        const InstrumentSpec* row = MatchInstrument(table, c.name);
+        const InstrumentRecord* row = MatchInstrument(table, c.name);
         if (c.row == nullptr) {
             EXPECT_EQ(row, nullptr) << c.name << " matched " << row->symbol;
         } else {
@@ -76,7 +76,7 @@ TEST(Instruments, OwnTableIsCheckedLineByLine)
     const std::string good = "GOLD,metal,2,100,XAU,USD,USD,cfd,20,25,3.5,side,-10,2,points,fri,40,10,0.01,50,0.01\n";
     const InstrumentTable table = ParseInstrumentTable("# mine\n" + header + good, "mine.csv");
     ASSERT_EQ(table.rows.size(), 1u);
-    const InstrumentSpec& g = table.rows[0];
+    const InstrumentRecord& g = table.rows[0];
     EXPECT_EQ(g.maxLeverage, 20);
     EXPECT_EQ(g.commissionPer, CommissionPer::Side);
     EXPECT_EQ(g.tripleDay, 5);

@@ -129,7 +129,7 @@ TEST(PageData, ParametersListEveryInputOfTheRun)
             EXPECT_TRUE(listed.emplace(label, row[1]).second) << label << " twice";
         }
     }
-    for (const OptionSpec& o : RunOptions()) {
+    for (const OptionEntry& o : RunOptions()) {
         const std::string name = std::string("--") + o.name;
         const bool changesNothing = name == "--report" || name == "--quiet" || name == "--signals";
         EXPECT_EQ(listed.count(name), changesNothing ? 0u : 1u) << name;

@@ -51,15 +51,15 @@ Collected RunTwo(Script& script, Scenario& a, Scenario& b, TestSettings sa, Test
     testing::activeScript = &script;
     TableBinding binding(testing::ScriptedLibrary());
     Collected c;
-    RunSpec spec;
-    spec.settings = sa;
-    spec.charts.push_back(ChartSource{"a", &a.Data(), a.Data().info, sa});
-    spec.charts.push_back(ChartSource{"b", &b.Data(), b.Data().info, sb});
+    ResolvedRun resolved;
+    resolved.settings = sa;
+    resolved.charts.push_back(ChartSource{"a", &a.Data(), a.Data().info, sa});
+    resolved.charts.push_back(ChartSource{"b", &b.Data(), b.Data().info, sb});
     RunHooks hooks;
     hooks.library = &binding;
     hooks.sink = &c;
     hooks.observer = updates;
-    c.outcome = RunBacktest(spec, hooks);
+    c.outcome = RunBacktest(resolved, hooks);
     testing::activeScript = nullptr;
     return c;
 }

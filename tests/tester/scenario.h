@@ -131,13 +131,13 @@ private:
 };
 
 // A resolved run through the exports, collected.
-inline Collected RunCollected(const RunSpec& spec, DecisionObserver* observer = nullptr)
+inline Collected RunCollected(const ResolvedRun& resolved, DecisionObserver* observer = nullptr)
 {
     Collected c;
     RunHooks hooks;
     hooks.sink = &c;
     hooks.observer = observer;
-    c.outcome = RunBacktest(spec, hooks);
+    c.outcome = RunBacktest(resolved, hooks);
     return c;
 }
 
@@ -148,15 +148,15 @@ inline Collected RunScripted(Script& script, Scenario& scenario, TestSettings se
     activeScript = &script;
     TableBinding binding(ScriptedLibrary());
     Collected c;
-    RunSpec spec;
+    ResolvedRun resolved;
     const LoadedData& data = scenario.Data();
     if (scenario.Lower()) settings.timeframeSeconds = 3600;
-    spec.settings = settings;
-    spec.charts.push_back(ChartSource{"scenario", &data, data.info});
+    resolved.settings = settings;
+    resolved.charts.push_back(ChartSource{"scenario", &data, data.info});
     RunHooks hooks;
     hooks.library = &binding;
     hooks.sink = &c;
-    c.outcome = RunBacktest(spec, hooks);
+    c.outcome = RunBacktest(resolved, hooks);
     activeScript = nullptr;
     return c;
 }
